@@ -22,7 +22,7 @@
 struct DotProductAPIState;
 
 class DOTPRODUCT_SDK_API DotProductAPI {
-public:
+ public:
   DotProductAPI();
   ~DotProductAPI();
 
@@ -48,7 +48,7 @@ public:
   // 0 when pixel (x, y) of the current frame has a colour.
   int getColourAtPixel(int x, int y, unsigned char& c0, unsigned char& c1, unsigned char& c2);
 
-private:
+ private:
   // Owned by the library that defines the operations; opaque to callers.
   DotProductAPIState* state_;
 };

@@ -1,0 +1,84 @@
+// The plug-in's two exports and the sequence of a read: open the scan (retrying once under
+// the file's other name), report its frames, convert and print the global pose, count,
+// gather, and only then hand the results to the host's matrices.
+
+#include "QuarnDotProduct.h"
+
+#include <iostream>
+#include <string>
+
+#include "PointGathering.h"
+#include "platform/ShortPath.h"
+#include "pose/PoseConversion.h"
+#include "pose/TransformPrint.h"
+#include "scanner/ScannerObject.h"
+
+namespace {
+
+// Opens the scan under the host's path or, failing that, once more under its other name.
+bool openScan(DotProductAPI& sdk, const char* path) {
+  if (path == nullptr) return false;
+  if (sdk.open(path, nullptr) == 0) return true;
+
+  std::string alternative;
+  if (!alternativeScanPath(path, alternative)) return false;
+  std::cout << "Reading from short path: " << alternative << std::endl;
+  return sdk.open(alternative.c_str(), nullptr) == 0;
+}
+
+bool readScan(const char* path, int scanIndex, Eigen::MatrixXd& points, ColourMatrix& colours,
+              Eigen::MatrixXd& transform) {
+  ScannerObject scanner;
+  DotProductAPI& sdk = scanner.api();
+  if (!openScan(sdk, path)) return false;
+
+  const int frameCount = sdk.getFrameCount();
+  std::cout << frameCount << " frames found." << std::endl;
+  if (scanIndex >= 1) return false;
+
+  PoseArray globalPose{};
+  sdk.getPositionAndOrientation(globalPose.data());
+  const std::optional<TooN::SE3<double>> globalTransform = poseArrayToSE3(globalPose);
+  if (!globalTransform) return false;
+  printGlobalTransform(std::cout, *globalTransform);
+
+  std::int64_t pixelCount = 0;
+  if (!countPixels(sdk, frameCount, pixelCount)) return false;
+  GatheredCloud cloud;
+  cloud.colours.resize(3, pixelCount);
+  cloud.points.resize(3, pixelCount);
+  Eigen::MatrixXd newTransform;
+  if (transform.size() != 16) newTransform.resize(4, 4);
+
+  if (!gatherPoints(sdk, frameCount, *globalTransform, cloud)) return false;
+
+  // The read has succeeded: hand over. Nothing from here on can fail.
+  colours.swap(cloud.colours);
+  points.swap(cloud.points);
+  if (newTransform.size() == 16) {
+    transform.swap(newTransform);
+  } else {
+    transform.resize(4, 4);  // same element count: keeps its storage
+  }
+  writeTransformMatrix(globalPose, transform);
+  return true;
+}
+
+}  // namespace
+
+extern "C" {
+
+QUARN_DOTPRODUCT_API bool readDotProduct(const char* path, int scanIndex, Eigen::MatrixXd& points,
+                                         ColourMatrix& colours, void* /*reserved5*/,
+                                         void* /*reserved6*/, Eigen::MatrixXd& transform) {
+  try {
+    return readScan(path, scanIndex, points, colours, transform);
+  } catch (...) {
+    // Out of memory or anything the SDK or the stream threw: the host's matrices are
+    // untouched, so the read just fails.
+    return false;
+  }
+}
+
+QUARN_DOTPRODUCT_API int readDotProductNumberOfScans(const char* /*path*/) { return 1; }
+}

@@ -1,0 +1,38 @@
+#include "PoseConversion.h"
+
+namespace {
+
+// TooN's SO3 orthonormalises the rows of a matrix but checks the result's handedness only
+// with an assert, which release builds drop and debug builds turn into an abort inside the
+// host. So the same steps run here first, on a copy, and the check decides.
+bool orthonormalisesRightHanded(TooN::Matrix<3> m) {
+  m[0] = TooN::unit(m[0]);
+  m[1] -= m[0] * (m[0] * m[1]);
+  m[1] = TooN::unit(m[1]);
+  m[2] -= m[0] * (m[0] * m[2]);
+  m[2] -= m[1] * (m[1] * m[2]);
+  m[2] = TooN::unit(m[2]);
+  return (m[0] ^ m[1]) * m[2] > 0;  // false for NaN too
+}
+
+double roundToFloat(double value) { return static_cast<float>(value); }
+
+}  // namespace
+
+std::optional<TooN::SE3<double>> poseArrayToSE3(const PoseArray& pose) {
+  TooN::Matrix<3> rotation;
+  for (int r = 0; r < 3; ++r) {
+    for (int c = 0; c < 3; ++c) rotation(r, c) = pose[r + 4 * c];
+  }
+  if (!orthonormalisesRightHanded(rotation)) return std::nullopt;
+  const TooN::Vector<3> translation =
+      TooN::makeVector(roundToFloat(pose[12]), roundToFloat(pose[13]), roundToFloat(pose[14]));
+  return TooN::SE3<double>(TooN::SO3<double>(rotation), translation);
+}
+
+void writeTransformMatrix(const PoseArray& pose, Eigen::MatrixXd& transform) {
+  for (int i = 0; i < 4; ++i) {
+    for (int j = 0; j < 4; ++j) transform(i, j) = pose[4 * i + j];
+  }
+  transform.topLeftCorner<3, 3>().setIdentity();
+}
