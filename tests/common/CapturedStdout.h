@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#if defined(_WIN32)
+#include <io.h>
+#define QUARN_DUP _dup
+#define QUARN_DUP2 _dup2
+#define QUARN_CLOSE _close
+#else
+#include <unistd.h>
+#define QUARN_DUP dup
+#define QUARN_DUP2 dup2
+#define QUARN_CLOSE close
+#endif
+
+// Captures what the process writes to its standard output file descriptor, which is where
+// a loaded plug-in's std::cout ends up whatever C++ runtime it carries.
+class CapturedStdout {
+ public:
+  explicit CapturedStdout(const std::string& file) : file_(file) {
+    std::fflush(stdout);
+    saved_ = QUARN_DUP(1);
+    std::FILE* target = std::fopen(file_.c_str(), "wb");
+    QUARN_DUP2(fileno(target), 1);
+    std::fclose(target);
+  }
+  ~CapturedStdout() { restore(); }
+
+  // Stops capturing and returns what was written.
+  std::string text() {
+    restore();
+    std::ifstream in(file_, std::ios::binary);
+    std::ostringstream contents;
+    contents << in.rdbuf();
+    return contents.str();
+  }
+
+ private:
+  void restore() {
+    if (saved_ < 0) return;
+    std::fflush(stdout);
+    QUARN_DUP2(saved_, 1);
+    QUARN_CLOSE(saved_);
+    saved_ = -1;
+  }
+
+  std::string file_;
+  int saved_ = -1;
+};

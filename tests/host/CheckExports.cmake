@@ -1,0 +1,11 @@
+# Fails unless the functions LIBRARY defines for others are exactly the plug-in's two exports.
+execute_process(COMMAND nm -D --defined-only ${LIBRARY} OUTPUT_VARIABLE symbols RESULT_VARIABLE failed)
+if(failed)
+  message(FATAL_ERROR "nm failed on ${LIBRARY}")
+endif()
+string(REGEX MATCHALL "[0-9a-f]+ [TtWwi] [^\n]+" functions "${symbols}")
+list(TRANSFORM functions REPLACE "^[0-9a-f]+ . " "")
+list(SORT functions)
+if(NOT functions STREQUAL "readDotProduct;readDotProductNumberOfScans")
+  message(FATAL_ERROR "exported functions: ${functions}")
+endif()

@@ -1,0 +1,166 @@
+// The built plug-in loaded at run time as a host loads it, reading scan files written with
+// the scan writer through the reference SDK library.
+
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include <gtest/gtest.h>
+
+#include "CapturedStdout.h"
+#include "PluginLibrary.h"
+#include "ReferenceImport.h"
+#include "ScanWriter.h"
+
+namespace fs = std::filesystem;
+using quarn::scan::ScanFrame;
+using quarn::scan::ScanPixel;
+
+namespace {
+
+PoseArray pose(double angle, double tx, double ty, double tz) {
+  PoseArray p{};
+  p[0] = std::cos(angle);
+  p[1] = std::sin(angle);
+  p[4] = -std::sin(angle);
+  p[5] = std::cos(angle);
+  p[10] = 1.0;
+  p[12] = tx;
+  p[13] = ty;
+  p[14] = tz;
+  p[15] = 1.0;
+  return p;
+}
+
+ScanFrame frame(int sizeX, int sizeY, const PoseArray& framePose, float base) {
+  ScanFrame f;
+  f.sizeX = sizeX;
+  f.sizeY = sizeY;
+  f.pose = framePose;
+  for (int x = 0; x < sizeX; ++x) {
+    for (int y = 0; y < sizeY; ++y) {
+      ScanPixel pixel{base + 0.1f * x, base - 0.3f * y, 1.5f + x * y, 0, {}};
+      pixel.flags = quarn::scan::kHasPoint | quarn::scan::kHasColour;
+      pixel.colour[0] = static_cast<std::uint8_t>(x);
+      pixel.colour[1] = static_cast<std::uint8_t>(y);
+      pixel.colour[2] = static_cast<std::uint8_t>(200 + x + y);
+      f.pixels.push_back(pixel);
+    }
+  }
+  return f;
+}
+
+class HostLoadTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    directory_ =
+        fs::temp_directory_path() /
+        ("quarn-host-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
+    fs::create_directories(directory_);
+    points = Eigen::MatrixXd::Constant(3, 1, 5.0);
+    colours = ColourMatrix::Constant(3, 1, 5);
+    transform = Eigen::MatrixXd::Constant(1, 1, 5.0);
+  }
+  void TearDown() override { fs::remove_all(directory_); }
+
+  std::string path(const char* name) const { return (directory_ / name).string(); }
+
+  // Reads through the loaded plug-in, returning the result and what it printed.
+  bool read(const std::string& scan, int scanIndex, std::string& printed) {
+    CapturedStdout capture(path("stdout.txt"));
+    const bool result = plugin_.readDotProduct(scan.c_str(), scanIndex, points, colours, nullptr,
+                                               nullptr, transform);
+    printed = capture.text();
+    return result;
+  }
+
+  PluginLibrary plugin_{QUARN_PLUGIN_PATH};
+  fs::path directory_;
+  Eigen::MatrixXd points;
+  ColourMatrix colours;
+  Eigen::MatrixXd transform;
+};
+
+TEST_F(HostLoadTest, ReadsAWrittenScanExactly) {
+  const PoseArray globalPose = pose(0.3, 0.1, -2.0, 0.7);
+  std::vector<ScanFrame> frames = {frame(3, 2, pose(1.1, 1.0, 2.0, 3.0), 0.5f),
+                                   frame(0, 4, pose(0.0, 0.0, 0.0, 0.0), 0.0f),
+                                   frame(2, 3, pose(-2.5, 0.25, 0.0, -1.0), -4.0f)};
+  frames[0].pixels[1].flags = quarn::scan::kHasPoint;   // (0, 1): no colour
+  frames[2].pixels[4].flags = quarn::scan::kHasColour;  // (1, 1): no point
+  frames[2].pixels[5].x = -0.0f;
+  quarn::scan::writeScan(path("scan.qscan"), globalPose, frames);
+
+  std::string printed;
+  ASSERT_TRUE(read(path("scan.qscan"), 0, printed));
+  EXPECT_EQ(printed,
+            "3 frames found.\n"
+            "Global scene transform T_g_r =\n"
+            "0.955336 -0.29552 0 0.1\n"
+            "0.29552 0.955336 0 -2\n"
+            "0 0 1 0.7\n"
+            "\n");
+
+  ASSERT_EQ(points.cols(), 6 + 0 + 6);
+  int column = 0;
+  for (const ScanFrame& f : frames) {
+    for (const ScanPixel& pixel : f.pixels) {
+      if (pixel.flags != (quarn::scan::kHasPoint | quarn::scan::kHasColour)) continue;
+      const auto expected = referencePoint(globalPose, f.pose, pixel.x, pixel.y, pixel.z);
+      for (int row = 0; row < 3; ++row) {
+        EXPECT_EQ(std::memcmp(&points(row, column), &expected[row], sizeof(double)), 0)
+            << "column " << column << " row " << row;
+        EXPECT_EQ(colours(row, column), pixel.colour[row]);
+      }
+      ++column;
+    }
+  }
+  EXPECT_EQ(column, 10);
+  for (; column < points.cols(); ++column) {
+    EXPECT_TRUE(std::isnan(points(0, column)) && std::isnan(points(2, column)));
+    EXPECT_EQ(colours(1, column), 0);
+  }
+  const double expectedTransform[16] = {1, 0, 0, globalPose[12], 0, 1, 0, globalPose[13],
+                                        0, 0, 1, globalPose[14], 0, 0, 0, 1};
+  ASSERT_EQ(transform.size(), 16);
+  EXPECT_EQ(std::memcmp(transform.data(), expectedTransform, sizeof expectedTransform), 0);
+}
+
+TEST_F(HostLoadTest, RefusedReadsLeaveTheMatricesAndPrintOnlyWhatTheyMust) {
+  quarn::scan::writeScan(path("scan.qscan"), pose(0, 0, 0, 0), {frame(1, 1, pose(0, 0, 0, 0), 1)});
+  std::ofstream(path("text.txt")) << "not a scan at all, but long enough to hold a header";
+  const Eigen::MatrixXd pointsBefore = points;
+  const double* pointStorage = points.data();
+
+  std::string printed;
+  EXPECT_FALSE(read(path("scan.qscan"), 1, printed));
+  EXPECT_EQ(printed, "1 frames found.\n");
+
+  EXPECT_FALSE(read(path("missing.qscan"), 0, printed));
+  EXPECT_EQ(printed, "");
+
+  // The SDK refuses it under both names; the retry is announced with the canonical name.
+  EXPECT_FALSE(read(path("text.txt"), 0, printed));
+  EXPECT_EQ(printed, "Reading from short path: " + fs::canonical(path("text.txt")).string() + "\n");
+
+  EXPECT_EQ(points.data(), pointStorage);
+  EXPECT_EQ(points, pointsBefore);
+  EXPECT_EQ(colours, ColourMatrix::Constant(3, 1, 5));
+  EXPECT_EQ(transform, Eigen::MatrixXd::Constant(1, 1, 5.0));
+}
+
+TEST_F(HostLoadTest, ResultReadsTheSameAsBoolOrInt) {
+  quarn::scan::writeScan(path("scan.qscan"), pose(0, 0, 0, 0), {});
+  using AsInt =
+      int (*)(const char*, int, Eigen::MatrixXd&, ColourMatrix&, void*, void*, Eigen::MatrixXd&);
+  const auto readAsInt = reinterpret_cast<AsInt>(plugin_.symbol("readDotProduct"));
+  CapturedStdout quiet(path("stdout.txt"));
+  EXPECT_EQ(readAsInt(path("scan.qscan").c_str(), 0, points, colours, nullptr, nullptr, transform),
+            1);
+  EXPECT_EQ(readAsInt(path("scan.qscan").c_str(), 1, points, colours, nullptr, nullptr, transform),
+            0);
+  EXPECT_EQ(plugin_.readDotProductNumberOfScans(nullptr), 1);
+}
+
+}  // namespace
