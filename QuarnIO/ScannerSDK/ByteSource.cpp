@@ -1,0 +1,95 @@
+#include "ByteSource.h"
+
+#include <climits>
+#include <cstdio>
+#include <cstring>
+
+namespace quarn::scan {
+namespace {
+
+// std::fseek takes a long, which is 32 bits on Windows; scans can be larger.
+bool seekTo(std::FILE* file, std::uint64_t offset) {
+#if defined(_WIN32)
+  if (offset > static_cast<std::uint64_t>(LLONG_MAX)) return false;
+  return _fseeki64(file, static_cast<long long>(offset), SEEK_SET) == 0;
+#else
+  if (offset > static_cast<std::uint64_t>(LONG_MAX)) return false;
+  return std::fseek(file, static_cast<long>(offset), SEEK_SET) == 0;
+#endif
+}
+
+bool sizeOf(std::FILE* file, std::uint64_t& size) {
+#if defined(_WIN32)
+  if (_fseeki64(file, 0, SEEK_END) != 0) return false;
+  const long long end = _ftelli64(file);
+#else
+  if (std::fseek(file, 0, SEEK_END) != 0) return false;
+  const long end = std::ftell(file);
+#endif
+  if (end < 0) return false;
+  size = static_cast<std::uint64_t>(end);
+  return true;
+}
+
+class FileSource final : public ByteSource {
+ public:
+  FileSource(std::FILE* file, std::uint64_t size) : file_(file), size_(size) {}
+  ~FileSource() override { std::fclose(file_); }
+  FileSource(const FileSource&) = delete;
+  FileSource& operator=(const FileSource&) = delete;
+
+  std::uint64_t size() const override { return size_; }
+
+  bool read(std::uint64_t offset, void* out, std::size_t count) override {
+    if (offset > size_ || count > size_ - offset) return false;
+    return seekTo(file_, offset) && std::fread(out, 1, count, file_) == count;
+  }
+
+ private:
+  std::FILE* file_;
+  std::uint64_t size_;
+};
+
+class MemorySource final : public ByteSource {
+ public:
+  MemorySource(const void* data, std::size_t size)
+      : data_(static_cast<const unsigned char*>(data)), size_(size) {}
+
+  std::uint64_t size() const override { return size_; }
+
+  bool read(std::uint64_t offset, void* out, std::size_t count) override {
+    if (offset > size_ || count > size_ - offset) return false;
+    if (count != 0) std::memcpy(out, data_ + offset, count);
+    return true;
+  }
+
+ private:
+  const unsigned char* data_;
+  std::size_t size_;
+};
+
+}  // namespace
+
+std::unique_ptr<ByteSource> openFileSource(const std::string& path) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return nullptr;
+  // Reads are few and large or scattered: a stdio buffer would only copy them twice, and
+  // would hide changes made to the file since open.
+  std::uint64_t size = 0;
+  if (std::setvbuf(file, nullptr, _IONBF, 0) != 0 || !sizeOf(file, size)) {
+    std::fclose(file);
+    return nullptr;
+  }
+  try {
+    return std::make_unique<FileSource>(file, size);
+  } catch (...) {
+    std::fclose(file);
+    throw;
+  }
+}
+
+std::unique_ptr<ByteSource> memorySource(const void* data, std::size_t size) {
+  return std::make_unique<MemorySource>(data, data == nullptr ? 0 : size);
+}
+
+}  // namespace quarn::scan

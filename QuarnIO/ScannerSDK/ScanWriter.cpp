@@ -1,0 +1,133 @@
+#include "ScanWriter.h"
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <limits>
+#include <stdexcept>
+#include <system_error>
+
+namespace quarn::scan {
+
+ScanWriter::ScanWriter(const std::string& path, std::int32_t frameCount, const PoseArray& scanPose)
+    : path_(path), tempPath_(path + ".part"), frameCount_(frameCount) {
+  if (frameCount < 0) throw std::invalid_argument("ScanWriter: negative frame count");
+  errno = 0;
+  file_ = std::fopen(tempPath_.c_str(), "wb");
+  if (file_ == nullptr) {
+    throw std::runtime_error("ScanWriter: cannot create " + tempPath_ + ": " +
+                             (errno != 0 ? std::strerror(errno) : "unknown error"));
+  }
+  try {
+    write(kMagic, sizeof kMagic);
+    write(&kFormatVersion, sizeof kFormatVersion);
+    write(&frameCount, sizeof frameCount);
+    write(scanPose.data(), sizeof scanPose);
+    // The table is filled in by finish(), once the record offsets are known.
+    writeZeros(static_cast<std::uint64_t>(frameCount) * kTableEntrySize);
+  } catch (...) {
+    abandon();
+    throw;
+  }
+}
+
+ScanWriter::~ScanWriter() {
+  if (!finished_) abandon();
+}
+
+void ScanWriter::abandon() noexcept {
+  if (file_ != nullptr) std::fclose(file_);
+  file_ = nullptr;
+  std::remove(tempPath_.c_str());
+}
+
+void ScanWriter::checkWriting() const {
+  if (file_ == nullptr) {
+    throw std::runtime_error("ScanWriter: " + path_ + " is no longer being written");
+  }
+}
+
+void ScanWriter::write(const void* data, std::size_t size) {
+  if (size != 0 && std::fwrite(data, 1, size, file_) != size) {
+    abandon();
+    throw std::runtime_error("ScanWriter: cannot write " + tempPath_);
+  }
+  end_ += size;
+}
+
+void ScanWriter::writeZeros(std::uint64_t size) {
+  static const char zeros[4096] = {};
+  while (size > 0) {
+    const std::size_t chunk = size < sizeof zeros ? static_cast<std::size_t>(size) : sizeof zeros;
+    write(zeros, chunk);
+    size -= chunk;
+  }
+}
+
+void ScanWriter::addFrame(std::int32_t sizeX, std::int32_t sizeY, const PoseArray& pose,
+                          const ScanPixel* pixels) {
+  checkWriting();
+  if (sizeX < 0 || sizeY < 0) throw std::invalid_argument("ScanWriter: negative frame size");
+  const std::uint64_t count = static_cast<std::uint64_t>(sizeX) * static_cast<std::uint64_t>(sizeY);
+  if (count > 0 && pixels == nullptr) throw std::invalid_argument("ScanWriter: null pixels");
+  if (count > std::numeric_limits<std::size_t>::max() / kPixelSize) {
+    throw std::invalid_argument("ScanWriter: frame too large");
+  }
+  if (offsets_.size() == static_cast<std::size_t>(frameCount_)) {
+    throw std::runtime_error("ScanWriter: more frames than the " + std::to_string(frameCount_) +
+                             " announced");
+  }
+  offsets_.push_back(end_);
+  write(&sizeX, sizeof sizeX);
+  write(&sizeY, sizeof sizeY);
+  write(pose.data(), sizeof pose);
+  write(pixels, static_cast<std::size_t>(count) * kPixelSize);
+}
+
+void ScanWriter::finish() {
+  checkWriting();
+  if (offsets_.size() != static_cast<std::size_t>(frameCount_)) {
+    throw std::runtime_error("ScanWriter: " + std::to_string(offsets_.size()) + " of " +
+                             std::to_string(frameCount_) + " frames written");
+  }
+  if (std::fseek(file_, static_cast<long>(kHeaderSize), SEEK_SET) != 0) {
+    abandon();
+    throw std::runtime_error("ScanWriter: cannot seek in " + tempPath_);
+  }
+  write(offsets_.data(), offsets_.size() * kTableEntrySize);
+  const bool closed = std::fclose(file_) == 0;
+  file_ = nullptr;
+  if (!closed) {
+    abandon();
+    throw std::runtime_error("ScanWriter: cannot write " + tempPath_);
+  }
+  std::error_code error;
+  std::filesystem::rename(tempPath_, path_, error);
+  if (error) {
+    abandon();
+    throw std::runtime_error("ScanWriter: cannot move " + tempPath_ + " to " + path_ + ": " +
+                             error.message());
+  }
+  finished_ = true;
+}
+
+void writeScan(const std::string& path, const PoseArray& scanPose,
+               const std::vector<ScanFrame>& frames) {
+  if (frames.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
+    throw std::invalid_argument("writeScan: too many frames");
+  }
+  for (const ScanFrame& frame : frames) {
+    if (frame.sizeX < 0 || frame.sizeY < 0 ||
+        frame.pixels.size() !=
+            static_cast<std::uint64_t>(frame.sizeX) * static_cast<std::uint64_t>(frame.sizeY)) {
+      throw std::invalid_argument("writeScan: pixel count differs from sizeX * sizeY");
+    }
+  }
+  ScanWriter writer(path, static_cast<std::int32_t>(frames.size()), scanPose);
+  for (const ScanFrame& frame : frames) {
+    writer.addFrame(frame.sizeX, frame.sizeY, frame.pose, frame.pixels.data());
+  }
+  writer.finish();
+}
+
+}  // namespace quarn::scan
