@@ -18,3 +18,5 @@ ensure_packages() {
 }
 
 BASE_PACKAGES=(cmake g++ make clang-format-14 libeigen3-dev libtoon-dev libgtest-dev)
+# quarn's command line and PNG writer; Open3D reads its PLY back in the tests.
+BASE_PACKAGES+=(libcli11-dev libstb-dev libopen3d-dev)

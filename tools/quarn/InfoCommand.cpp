@@ -1,0 +1,90 @@
+#include "InfoCommand.h"
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <stdexcept>
+
+#include "DotProductAPI.h"
+#include "ScanProblem.h"
+#include "ScanStatus.h"
+
+namespace quarn::tool {
+
+namespace {
+
+using Pose = std::array<double, 17>;
+
+struct Counts {
+  std::int64_t pixels = 0, points = 0, colours = 0, both = 0;
+};
+
+std::string format(const char* pattern, double value) {
+  char text[64];
+  std::snprintf(text, sizeof text, pattern, value);
+  return text;
+}
+
+// The pose's 4 x 4 matrix row by row (value r + 4c is row r, column c).
+void printPose(std::ostream& out, const char* indent, const Pose& pose) {
+  for (int r = 0; r < 4; ++r) {
+    out << indent;
+    for (int c = 0; c < 4; ++c) out << format(c == 3 ? " | %10.5f" : " %9.6f", pose[r + 4 * c]);
+    out << '\n';
+  }
+}
+
+std::string countsText(const Counts& counts) {
+  return std::to_string(counts.pixels) + " pixels, " + std::to_string(counts.points) +
+         " with a point, " + std::to_string(counts.colours) + " with a colour, " +
+         std::to_string(counts.both) + " with both";
+}
+
+}  // namespace
+
+void printScanInfo(const std::string& path, std::ostream& out) {
+  DotProductAPI sdk;
+  const int status = sdk.open(path.c_str(), nullptr);
+  if (status != scan::kOk) {
+    throw std::runtime_error("cannot read " + path + ": " + describeOpenStatus(path, status));
+  }
+  const int frameCount = sdk.getFrameCount();
+  Pose scanPose{};
+  sdk.getPositionAndOrientation(scanPose.data());
+  out << "scan " << path << '\n' << "frames " << frameCount << '\n' << "scan pose\n";
+  printPose(out, "  ", scanPose);
+
+  Counts total;
+  for (int f = 0; f < frameCount; ++f) {
+    sdk.openFrame(f);
+    const int sizeX = sdk.getFrameSizeX(), sizeY = sdk.getFrameSizeY();
+    Pose pose{};
+    sdk.getFramePositionAndOrientation(pose.data());
+    Counts counts;
+    counts.pixels = static_cast<std::int64_t>(sizeX) * sizeY;
+    for (int x = 0; x < sizeX; ++x) {
+      for (int y = 0; y < sizeY; ++y) {
+        float px, py, pz;
+        unsigned char c0, c1, c2;
+        const int point = sdk.getCartesianAtPixel(x, y, px, py, pz);
+        const int colour = sdk.getColourAtPixel(x, y, c0, c1, c2);
+        if (point == scan::kReadFailed || colour == scan::kReadFailed) {
+          throw std::runtime_error("cannot read " + path + ": the pixels of frame " +
+                                   std::to_string(f) + " cannot be read");
+        }
+        counts.points += point == scan::kOk;
+        counts.colours += colour == scan::kOk;
+        counts.both += point == scan::kOk && colour == scan::kOk;
+      }
+    }
+    out << "frame " << f << ": " << sizeX << " x " << sizeY << ", " << countsText(counts) << '\n';
+    printPose(out, "    ", pose);
+    total.pixels += counts.pixels;
+    total.points += counts.points;
+    total.colours += counts.colours;
+    total.both += counts.both;
+  }
+  out << "total: " << countsText(total) << '\n';
+}
+
+}  // namespace quarn::tool

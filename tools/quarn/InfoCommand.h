@@ -1,0 +1,13 @@
+#pragma once
+
+#include <ostream>
+#include <string>
+
+namespace quarn::tool {
+
+// Prints the scan's frames, sizes, poses and how many pixels have a point, a colour and
+// both, as the SDK reports them. Throws std::runtime_error with the reason when the SDK
+// refuses the file or a frame's pixels cannot be read.
+void printScanInfo(const std::string& path, std::ostream& out);
+
+}  // namespace quarn::tool

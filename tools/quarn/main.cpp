@@ -1,0 +1,113 @@
+// quarn: writes sample scans, describes scans through the SDK, and imports them through the
+// QuarnDotProduct plug-in as a host does. Errors end in one line on stderr and exit code 1;
+// a wrong command line exits with 2.
+
+#include <chrono>
+#include <cstdio>
+#include <exception>
+#include <filesystem>
+#include <iostream>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include <CLI/CLI.hpp>
+
+#include "ImportCommand.h"
+#include "InfoCommand.h"
+#include "Platform.h"
+#include "SampleScan.h"
+
+namespace {
+
+using namespace quarn::tool;
+
+void runSample(const std::string& output, const SampleOptions& options) {
+  const auto start = std::chrono::steady_clock::now();
+  const SampleSummary summary = writeSampleScan(output, options);
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  std::error_code error;
+  const auto bytes = std::filesystem::file_size(pathFromUtf8(output), error);
+  char time[32];
+  std::snprintf(time, sizeof time, "%.2f", seconds);
+  std::cout << "wrote " << output << " (" << (error ? 0 : bytes) << " bytes) in " << time << " s\n"
+            << "frames  " << options.frames << " of " << options.width << " x " << options.height
+            << ", seed " << options.seed << '\n'
+            << "pixels  " << summary.pixels << ": " << summary.withPoint << " with a point, "
+            << summary.withColour << " with a colour, " << summary.withBoth << " with both\n";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::vector<std::string> arguments = utf8Arguments(argc, argv);
+  std::vector<const char*> pointers;
+  for (const std::string& argument : arguments) pointers.push_back(argument.c_str());
+
+  CLI::App app{"Sample scans, scan info and imports through the QuarnDotProduct plug-in."};
+  app.name("quarn");
+  app.failure_message([](const CLI::App*, const CLI::Error& e) {
+    return "quarn: error: " + std::string(e.what()) + " (see quarn --help)\n";
+  });
+
+  SampleOptions sample;
+  std::string sampleOutput;
+  CLI::App* sampleCommand = app.add_subcommand(
+      "sample", "Write a synthetic scan of a known room, ray cast frame by frame");
+  sampleCommand->add_option("-o,--output", sampleOutput, "The scan file to write")->required();
+  sampleCommand->add_option("--frames", sample.frames, "Number of frames")
+      ->check(CLI::Range(0, 100000))
+      ->capture_default_str();
+  sampleCommand->add_option("--width", sample.width, "Frame width in pixels")
+      ->check(CLI::Range(1, 8192))
+      ->capture_default_str();
+  sampleCommand->add_option("--height", sample.height, "Frame height in pixels")
+      ->check(CLI::Range(1, 8192))
+      ->capture_default_str();
+  sampleCommand->add_option("--seed", sample.seed, "Seed of the object placement and hand shake")
+      ->capture_default_str();
+
+  std::string infoScan;
+  CLI::App* infoCommand =
+      app.add_subcommand("info", "Print a scan's frames, poses and pixel counts through the SDK");
+  infoCommand->add_option("scan", infoScan, "The scan file")->required();
+
+  ImportOptions import;
+  std::string pluginOption;
+  CLI::App* importCommand = app.add_subcommand(
+      "import", "Read a scan through the plug-in as a host does and write its points as PLY");
+  importCommand->add_option("scan", import.scan, "The scan file")->required();
+  importCommand->add_option("-o,--output", import.output, "The PLY file to write")->required();
+  importCommand->add_option("--preview", import.preview, "A PNG picture of the cloud to write");
+  importCommand->add_option("--plugin", pluginOption,
+                            "The plug-in library (default: where the build or install puts it)");
+
+  try {
+    app.parse(static_cast<int>(pointers.size()), pointers.data());
+  } catch (const CLI::ParseError& e) {
+    return app.exit(e) == 0 ? 0 : 2;
+  }
+
+  if (app.get_subcommands().empty()) {  // required, but checked here so that CLI11 names strays
+    std::cerr << "quarn: error: a command is required: sample, info or import (see quarn --help)\n";
+    return 2;
+  }
+  try {
+    if (*sampleCommand) {
+      runSample(sampleOutput, sample);
+    } else if (*infoCommand) {
+      printScanInfo(infoScan, std::cout);
+    } else if (*importCommand) {
+      import.plugin = pluginOption.empty()
+                          ? pathToUtf8(defaultPluginPath(executablePath(arguments.at(0))))
+                          : pluginOption;
+      importScan(import, std::cout);
+    }
+  } catch (const std::exception& e) {
+    std::cout.flush();
+    std::cerr << "quarn: error: " << e.what() << '\n';
+    return 1;
+  }
+  return 0;
+}
