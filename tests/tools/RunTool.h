@@ -1,0 +1,83 @@
+#pragma once
+
+// Runs the built quarn as a separate process, as a user does, capturing what it prints.
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#if !defined(_WIN32)
+#include <sys/wait.h>
+#endif
+
+namespace quarn::tool::test {
+
+struct ToolRun {
+  int exitCode;
+  std::string out, err;
+};
+
+inline std::string readText(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// Runs quarn with `arguments` (each quoted), its output captured in files under `scratch`.
+inline ToolRun runTool(const std::vector<std::string>& arguments,
+                       const std::filesystem::path& scratch) {
+  const std::filesystem::path out = scratch / "tool-stdout.txt", err = scratch / "tool-stderr.txt";
+  std::string command = "\"" QUARN_TOOL_PATH "\"";
+  for (const std::string& argument : arguments) command += " \"" + argument + "\"";
+  command += " > \"" + out.string() + "\" 2> \"" + err.string() + "\"";
+#if defined(_WIN32)
+  const int exitCode = std::system(("\"" + command + "\"").c_str());  // cmd strips one pair
+#else
+  const int status = std::system(command.c_str());
+  const int exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+#endif
+  ToolRun run{exitCode, readText(out), readText(err)};
+  std::filesystem::remove(out);
+  std::filesystem::remove(err);
+  return run;
+}
+
+// A fresh directory under the system temp dir, removed with its contents.
+class ScratchDir {
+ public:
+  ScratchDir() {
+    std::random_device random;
+    do {
+      path_ = std::filesystem::temp_directory_path() /
+              ("quarn-tool-test-" + std::to_string(random()) + std::to_string(random()));
+    } while (!std::filesystem::create_directory(path_));
+  }
+  ~ScratchDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+
+  std::string file(const std::string& name) const { return (path_ / name).string(); }
+  const std::filesystem::path& path() const { return path_; }
+  // The names of the files in it, sorted.
+  std::vector<std::string> files() const {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(path_))
+      names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+ private:
+  std::filesystem::path path_;
+};
+
+}  // namespace quarn::tool::test
