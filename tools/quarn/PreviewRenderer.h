@@ -14,7 +14,7 @@ struct Image {
 };
 
 // Renders the cloud as square point splats with a depth buffer, seen obliquely from above
-// (z up) with its bounding box framed in the picture.
+// (z up) from a distance set by its bounding box, the cloud filling the picture.
 Image renderPreview(const PointCloud& cloud, int width, int height);
 
 // Writes the image as PNG.
