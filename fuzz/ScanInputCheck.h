@@ -1,0 +1,27 @@
+#pragma once
+
+// One input pushed through every reader of scan files the project has, checking what each
+// promises: ScanReader opened from memory, DotProductAPI opened from a file, and a plug-in
+// read of that file. Shared by the fuzzer, the mutation test and the replay of fuzz
+// regressions, so that all three hold the readers to the same promises.
+
+#include <cstddef>
+#include <string>
+
+#include "QuarnDotProduct.h"
+
+namespace quarn::hostile {
+
+struct InputOutcome {
+  std::string broken;     // the first promise broken, empty when all were kept
+  int openStatus = -1;    // ScanReader's status for the input
+  bool imported = false;  // the plug-in's result
+};
+
+// Writes the input to `scratchPath` (replacing it) for the readers that take a path. `read`
+// is the plug-in's readDotProduct, linked in or loaded as a host loads it. Throws only what
+// the readers let through, which none of them should.
+InputOutcome checkScanInput(const unsigned char* data, std::size_t size,
+                            const std::string& scratchPath, ReadDotProductFunction read);
+
+}  // namespace quarn::hostile
