@@ -45,6 +45,9 @@ bool gatherPoints(DotProductAPI& sdk, int frameCount, const TooN::SE3<double>& g
     const std::optional<TooN::SE3<double>> frameTransform = poseArrayToSE3(framePose);
     if (!frameTransform) return false;
     const FlatRigidTransform frameToGlobal(frameTransform->inverse());
+    // A frame of 2^31 - 1 empty columns has no pixels, but walking its columns kept the host
+    // busy for a second, and a scan file can hold thousands of such frames.
+    if (sizeY <= 0) continue;
 
     for (int x = 0; x < sizeX; ++x) {
       for (int y = 0; y < sizeY; ++y) {

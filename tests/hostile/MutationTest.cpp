@@ -170,5 +170,18 @@ TEST_F(MutationTest, FrameTablesPointingAnywhere) {
   EXPECT_LT(tables.opened, tables.tried);
 }
 
+// Each frame claims 2^31 - 1 columns of no pixels. The plug-in used to walk those columns, a
+// second's work per frame: this file kept a host busy for half an hour (the test times out).
+TEST_F(HostileInputTest, FramesOfEmptyColumnsAreNoWork) {
+  const std::string path = dir_.file("wide.qscan");
+  scan::PoseArray identity{};
+  identity[0] = identity[5] = identity[10] = identity[15] = 1;
+  scan::ScanWriter writer(path, 2000, identity);
+  for (int f = 0; f < 2000; ++f) writer.addFrame(INT_MAX, 0, identity, nullptr);
+  writer.finish();
+  const std::vector<Mutant> wide = {{"2000 frames of 2^31 - 1 x 0", scan::test::readBytes(path)}};
+  EXPECT_EQ(check(wide).imported, 1);
+}
+
 }  // namespace
 }  // namespace quarn::hostile::test
