@@ -9,6 +9,7 @@
 
 #include "PointGathering.h"
 #include "platform/ShortPath.h"
+#include "platform/StoragePrefault.h"
 #include "pose/PoseConversion.h"
 #include "pose/TransformPrint.h"
 #include "scanner/ScannerObject.h"
@@ -47,6 +48,8 @@ bool readScan(const char* path, int scanIndex, Eigen::MatrixXd& points, ColourMa
   GatheredCloud cloud;
   cloud.colours.resize(3, pixelCount);
   cloud.points.resize(3, pixelCount);
+  prefaultStorage(cloud.colours.data(), cloud.colours.size());
+  prefaultStorage(cloud.points.data(), cloud.points.size() * sizeof(double));
   Eigen::MatrixXd newTransform;
   if (transform.size() != 16) newTransform.resize(4, 4);
 
