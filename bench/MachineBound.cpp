@@ -1,0 +1,99 @@
+#include "MachineBound.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <stdexcept>
+
+#include <fcntl.h>
+#include <unistd.h>
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
+namespace quarn::bench {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// The writes must happen although nothing reads the storage before it is freed.
+void keep(void* storage) { asm volatile("" : : "r"(storage) : "memory"); }
+
+// Asks for huge pages for the page-aligned part of the storage and/or faults it in with
+// writable pages. False when the kernel refuses: the method is then not measured.
+bool prepare(unsigned char* storage, std::size_t bytes, bool hugePages, bool populate) {
+#if defined(__linux__) && defined(MADV_POPULATE_WRITE) && defined(MADV_HUGEPAGE)
+  const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+  const auto begin = reinterpret_cast<std::uintptr_t>(storage);
+  const std::uintptr_t first = (begin + page - 1) / page * page;
+  const std::uintptr_t last = (begin + bytes) / page * page;
+  if (last <= first) return true;  // no whole page: the writes alone
+  void* region = reinterpret_cast<void*>(first);
+  if (hugePages && madvise(region, last - first, MADV_HUGEPAGE) != 0) return false;
+  return !populate || madvise(region, last - first, MADV_POPULATE_WRITE) == 0;
+#else
+  (void)storage, (void)bytes, (void)hugePages, (void)populate;
+  return false;
+#endif
+}
+
+}  // namespace
+
+const char* touchMethodName(TouchMethod method) {
+  switch (method) {
+    case TouchMethod::kWrite:
+      return "write";
+    case TouchMethod::kPopulateThenWrite:
+      return "populate+write";
+    case TouchMethod::kHugePagesThenWrite:
+      return "hugepage+write";
+    case TouchMethod::kHugePagesPopulateThenWrite:
+      return "hugepage+populate+write";
+  }
+  return "?";
+}
+
+double timeFreshStorage(std::size_t bytes, TouchMethod method) {
+  const Clock::time_point start = Clock::now();
+  auto* storage = static_cast<unsigned char*>(std::malloc(bytes));
+  if (storage == nullptr) throw std::bad_alloc();
+  const bool hugePages = method == TouchMethod::kHugePagesThenWrite ||
+                         method == TouchMethod::kHugePagesPopulateThenWrite;
+  const bool populate = method == TouchMethod::kPopulateThenWrite ||
+                        method == TouchMethod::kHugePagesPopulateThenWrite;
+  const bool done = method == TouchMethod::kWrite || prepare(storage, bytes, hugePages, populate);
+  std::memset(storage, 0xa5, bytes);  // not 0: every byte really changes
+  keep(storage);
+  const double seconds = secondsSince(start);
+  std::free(storage);
+  return done ? seconds : -1;
+}
+
+double timeFileRead(const std::string& path, std::vector<char>& buffer, std::uint64_t& bytes) {
+  bytes = 0;
+  const Clock::time_point start = Clock::now();
+  const int file = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (file < 0) throw std::runtime_error("cannot open " + path + ": " + std::strerror(errno));
+  for (;;) {
+    const ssize_t got = read(file, buffer.data(), buffer.size());
+    if (got == 0) break;
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      const int error = errno;
+      close(file);
+      throw std::runtime_error("cannot read " + path + ": " + std::strerror(error));
+    }
+    bytes += static_cast<std::uint64_t>(got);
+  }
+  close(file);
+  return secondsSince(start);
+}
+
+}  // namespace quarn::bench

@@ -1,0 +1,34 @@
+#pragma once
+
+// What any import must do under the host contract, timed on its own: obtain fresh storage for
+// its output and write every byte of it once, and read the scan file's bytes once.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace quarn::bench {
+
+// Ways to write fresh storage once. Faulting the pages in with one call before the writes
+// avoids a page fault per 4 KB, and huge pages make fewer, larger pages to clear.
+enum class TouchMethod {
+  kWrite,
+  kPopulateThenWrite,
+  kHugePagesThenWrite,
+  kHugePagesPopulateThenWrite
+};
+inline constexpr TouchMethod kTouchMethods[] = {
+    TouchMethod::kWrite, TouchMethod::kPopulateThenWrite, TouchMethod::kHugePagesThenWrite,
+    TouchMethod::kHugePagesPopulateThenWrite};
+const char* touchMethodName(TouchMethod method);
+
+// Seconds to malloc `bytes` and write each of them once by `method`; the free is not timed.
+// Negative when the platform refuses the method.
+double timeFreshStorage(std::size_t bytes, TouchMethod method);
+
+// Seconds to read the file at `path` from start to end into `buffer`, reused chunk by chunk;
+// `bytes` gets the number read. Throws std::runtime_error.
+double timeFileRead(const std::string& path, std::vector<char>& buffer, std::uint64_t& bytes);
+
+}  // namespace quarn::bench

@@ -1,0 +1,187 @@
+// quarn_bench: times the plug-in's import of a large sample scan against Open3D reading the
+// same points from PLY and against what the machine cannot avoid, and measures the peak
+// memory of an import. Result lines on stdout, progress and details on stderr.
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <exception>
+#include <iostream>
+#include <iterator>
+#include <limits>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <CLI/CLI.hpp>
+
+#include "BenchData.h"
+#include "ImportCommand.h"
+#include "ImportRun.h"
+#include "MachineBound.h"
+#include "Open3DRead.h"
+#include "Platform.h"
+#include "PluginLibrary.h"
+
+namespace {
+
+using namespace quarn;
+using namespace quarn::bench;
+
+// The host contract's output: 3 doubles and 3 bytes per pixel.
+constexpr std::int64_t kOutputBytesPerPixel = 3 * 8 + 3;
+constexpr std::size_t kReadBuffer = 8 << 20;
+
+// The best (least) of the times of a measure's runs.
+struct Best {
+  double seconds = std::numeric_limits<double>::infinity();
+  std::vector<double> runs;
+  void add(double s) {
+    runs.push_back(s);
+    seconds = std::min(seconds, s);
+  }
+  bool measured() const { return seconds != std::numeric_limits<double>::infinity(); }
+};
+
+std::string runsText(const Best& best) {
+  std::string text;
+  char value[32];
+  for (double s : best.runs) {
+    std::snprintf(value, sizeof value, "%s%.4g", text.empty() ? "" : " ", s);
+    text += value;
+  }
+  return text;
+}
+
+void printLine(const char* name, double value, int decimals) {
+  std::printf("%s: %.*f\n", name, decimals, value);
+}
+
+int run(const tool::SampleOptions& size, int runs, const std::string& dataDir,
+        const std::string& pluginPath, const std::string& child) {
+  const auto start = std::chrono::steady_clock::now();
+  const BenchFiles files = prepareBenchFiles(dataDir, size, pluginPath, std::cerr);
+  const std::int64_t pixels = std::int64_t{size.frames} * size.width * size.height;
+  const PluginLibrary plugin(pluginPath);
+
+  // Every read below is from the page cache.
+  std::vector<char> buffer(kReadBuffer);
+  std::uint64_t scanBytes = 0, plyBytes = 0;
+  timeFileRead(files.scan, buffer, scanBytes);
+  timeFileRead(files.ply, buffer, plyBytes);
+
+  Best import, open3d, read;
+  std::vector<Best> touch(std::size(kTouchMethods));
+  ImportResult imported;
+  for (int r = 0; r < runs; ++r) {
+    import.add(timeImport(plugin, files.scan, imported));
+    if (imported.columns != pixels) {
+      throw std::runtime_error("the plug-in read " + std::to_string(imported.columns) +
+                               " pixels, the scan has " + std::to_string(pixels));
+    }
+    std::size_t open3dPoints = 0;
+    open3d.add(timeOpen3DRead(files.ply, open3dPoints));
+    if (static_cast<std::int64_t>(open3dPoints) != imported.valid) {
+      throw std::runtime_error("Open3D read " + std::to_string(open3dPoints) +
+                               " points, the plug-in " + std::to_string(imported.valid) +
+                               ": remove " + files.ply + " to write it again");
+    }
+    for (std::size_t m = 0; m < touch.size(); ++m) {
+      const double s = timeFreshStorage(static_cast<std::size_t>(kOutputBytesPerPixel * pixels),
+                                        kTouchMethods[m]);
+      if (s >= 0) touch[m].add(s);
+    }
+    std::uint64_t bytes = 0;
+    read.add(timeFileRead(files.scan, buffer, bytes));
+    if (bytes != scanBytes) throw std::runtime_error(files.scan + " changed during the run");
+  }
+
+  std::size_t fastest = 0;  // the plain write is always measured
+  for (std::size_t m = 1; m < touch.size(); ++m) {
+    if (touch[m].measured() && touch[m].seconds < touch[fastest].seconds) fastest = m;
+  }
+  const double bound = touch[fastest].seconds + read.seconds;
+  const PeakMemory peak = measureImportPeak(child, pluginPath, files.scan);
+  if (peak.columns != pixels) throw std::runtime_error("the import child read another scan");
+
+  const double perPixel = 1e9 / static_cast<double>(pixels);
+  std::cerr << "bench: " << size.frames << " frames of " << size.width << " x " << size.height
+            << " = " << pixels << " pixels, " << imported.valid
+            << " with point and colour; best of " << runs << '\n'
+            << "bench: import s " << runsText(import) << '\n'
+            << "bench: open3d s " << runsText(open3d) << '\n';
+  for (std::size_t m = 0; m < touch.size(); ++m) {
+    std::cerr << "bench: bound touch " << touchMethodName(kTouchMethods[m]) << " s "
+              << (touch[m].measured() ? runsText(touch[m]) : "refused by the system")
+              << (m == fastest ? " (used)" : "") << '\n';
+  }
+  std::cerr << "bench: bound read of " << scanBytes << " bytes s " << runsText(read) << '\n'
+            << "bench: import child peak " << peak.peakBytes << " bytes (" << peak.beforeBytes
+            << " before the read) for " << kOutputBytesPerPixel * pixels << " bytes of output\n";
+
+  printLine("import_ns_per_pixel", import.seconds * perPixel, 2);
+  printLine("open3d_ns_per_pixel", open3d.seconds * perPixel, 2);
+  printLine("bound_ns_per_pixel", bound * perPixel, 2);
+  printLine("ratio_import_vs_open3d", import.seconds / open3d.seconds, 3);
+  printLine("ratio_import_vs_bound", import.seconds / bound, 3);
+  printLine(
+      "peak_rss_over_output",
+      static_cast<double>(peak.peakBytes) / static_cast<double>(kOutputBytesPerPixel * pixels), 3);
+  std::fflush(stdout);
+  std::cerr << "bench: took "
+            << std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count()
+            << " s\n";
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{
+      "Times the QuarnDotProduct import of a sample scan against Open3D and the machine's bound."};
+  app.name("quarn_bench");
+  app.failure_message([](const CLI::App*, const CLI::Error& e) {
+    return "quarn_bench: error: " + std::string(e.what()) + " (see quarn_bench --help)\n";
+  });
+  tool::SampleOptions size;
+  size.frames = 100;
+  size.width = 640;
+  size.height = 480;
+  int runs = 3;
+  std::string dataDir = QUARN_BENCH_DATA_DIR, plugin;
+  app.add_option("--frames", size.frames, "Frames of the sample scan")
+      ->check(CLI::Range(1, 100000))
+      ->capture_default_str();
+  app.add_option("--width", size.width, "Frame width in pixels")
+      ->check(CLI::Range(1, 8192))
+      ->capture_default_str();
+  app.add_option("--height", size.height, "Frame height in pixels")
+      ->check(CLI::Range(1, 8192))
+      ->capture_default_str();
+  app.add_option("--seed", size.seed, "Seed of the sample scan")->capture_default_str();
+  app.add_option("--runs", runs, "Runs of each measure; the best counts")
+      ->check(CLI::Range(1, 1000))
+      ->capture_default_str();
+  app.add_option("--data-dir", dataDir, "Where the scans and PLY files are kept between runs")
+      ->capture_default_str();
+  app.add_option("--plugin", plugin,
+                 "The plug-in library (default: where the build puts it beside this program)");
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    return app.exit(e) == 0 ? 0 : 2;
+  }
+
+  try {
+    const std::string executable = tool::pathToUtf8(tool::executablePath(argv[0]));
+    if (plugin.empty()) plugin = tool::pathToUtf8(tool::defaultPluginPath(executable));
+    const std::string child =
+        tool::pathToUtf8(tool::pathFromUtf8(executable).parent_path() / QUARN_BENCH_CHILD_NAME);
+    return run(size, runs, dataDir, plugin, child);
+  } catch (const std::exception& e) {
+    std::cout.flush();
+    std::cerr << "quarn_bench: error: " << e.what() << '\n';
+    return 1;
+  }
+}
