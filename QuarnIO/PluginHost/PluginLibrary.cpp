@@ -3,7 +3,10 @@
 #include <stdexcept>
 
 #if defined(_WIN32)
-#include <windows.h>
+#include <filesystem>
+#include <system_error>
+
+#include "platform/Utf16.h"
 #else
 #include <dlfcn.h>
 #endif
@@ -11,17 +14,14 @@
 namespace {
 
 #if defined(_WIN32)
-std::wstring widen(const std::string& utf8) {
-  if (utf8.empty()) return std::wstring();
-  const int size = static_cast<int>(utf8.size());
-  const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0);
-  std::wstring wide(length > 0 ? length : 0, L'\0');
-  if (length > 0) MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, &wide[0], length);
-  return wide;
-}
-
 void* load(const std::string& path, std::string& error) {
-  HMODULE module = LoadLibraryW(widen(path).c_str());
+  // From its full path, so that the plug-in's folder is searched for the SDK DLL it needs.
+  const std::filesystem::path given = toUtf16(path);
+  std::error_code noFullPath;
+  std::filesystem::path fullPath = std::filesystem::absolute(given, noFullPath);
+  if (noFullPath) fullPath = given;
+  fullPath.make_preferred();  // that search wants backslashes
+  HMODULE module = LoadLibraryExW(fullPath.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
   if (module == nullptr) error = "Windows error " + std::to_string(GetLastError());
   return reinterpret_cast<void*>(module);
 }
