@@ -9,6 +9,8 @@
 #if defined(_WIN32)
 #if defined(QUARN_DOTPRODUCT_BUILD)
 #define QUARN_DOTPRODUCT_API __declspec(dllexport)
+#elif defined(QUARN_DOTPRODUCT_NO_DLLIMPORT)
+#define QUARN_DOTPRODUCT_API  // the plug-in's code is linked into this program
 #else
 #define QUARN_DOTPRODUCT_API __declspec(dllimport)
 #endif

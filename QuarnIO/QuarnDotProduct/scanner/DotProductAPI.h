@@ -12,6 +12,10 @@
 #if defined(_WIN32)
 #if defined(DOTPRODUCT_SDK_BUILD)
 #define DOTPRODUCT_SDK_API __declspec(dllexport)
+#elif defined(DOTPRODUCT_SDK_NO_DLLIMPORT)
+// Called through the import library's stubs, which a definition linked into the same
+// program (the plug-in's tests' scripted SDK) also satisfies.
+#define DOTPRODUCT_SDK_API
 #else
 #define DOTPRODUCT_SDK_API __declspec(dllimport)
 #endif
