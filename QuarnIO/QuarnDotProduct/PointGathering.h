@@ -5,8 +5,8 @@
 #include <TooN/se3.h>
 #include <Eigen/Core>
 
+#include <DotProductAPI.h>  // scanner/, or the vendor's own with QUARN_VENDOR_SDK_DIR
 #include "QuarnDotProduct.h"
-#include "scanner/DotProductAPI.h"
 
 // The point and colour storage of one read, built privately and handed to the host's
 // matrices only once the whole read has succeeded.

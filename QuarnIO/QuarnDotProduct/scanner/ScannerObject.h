@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <new>
 
-#include "DotProductAPI.h"
+#include <DotProductAPI.h>  // scanner/, or the vendor's own with QUARN_VENDOR_SDK_DIR
 
 // The one SDK object of a read. The vendor's class may hold more than its declaration
 // shows, so its constructor gets generous room rather than exactly sizeof(DotProductAPI).
