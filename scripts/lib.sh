@@ -20,3 +20,5 @@ ensure_packages() {
 BASE_PACKAGES=(cmake g++ make clang-format-14 libeigen3-dev libtoon-dev libgtest-dev)
 # quarn's command line and PNG writer; Open3D reads its PLY back in the tests.
 BASE_PACKAGES+=(libcli11-dev libstb-dev libopen3d-dev)
+# The Windows stage: cross-compiler, Wine, and GoogleTest sources to build for Windows.
+WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix wine64 googletest)
