@@ -5,6 +5,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
 
 #include <gtest/gtest.h>
 
@@ -55,9 +56,11 @@ ScanFrame frame(int sizeX, int sizeY, const PoseArray& framePose, float base) {
 class HostLoadTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    // Not gtest's random seed: it comes from the clock, so tests ctest starts together
+    // would share the folder.
     directory_ =
-        fs::temp_directory_path() /
-        ("quarn-host-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
+        fs::temp_directory_path() / ("quarn-host-" + std::to_string(std::random_device()()) +
+                                     std::to_string(std::random_device()()));
     fs::create_directories(directory_);
     points = Eigen::MatrixXd::Constant(3, 1, 5.0);
     colours = ColourMatrix::Constant(3, 1, 5);

@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <random>
 
 #include "OtherName.h"
 #include "PluginFixture.h"
@@ -103,9 +104,11 @@ class OpenRetryTest : public PluginTest {
  protected:
   void SetUp() override {
     PluginTest::SetUp();
-    directory_ =
-        std::filesystem::temp_directory_path() /
-        ("quarn-retry-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
+    // Not gtest's random seed: it comes from the clock, so tests ctest starts together
+    // would share the folder.
+    directory_ = std::filesystem::temp_directory_path() /
+                 ("quarn-retry-" + std::to_string(std::random_device()()) +
+                  std::to_string(std::random_device()()));
     std::filesystem::create_directories(directory_);
     std::ofstream(directory_ / "scan.bin") << "x";
 #if defined(_WIN32)
