@@ -64,7 +64,9 @@ class MutationTest : public HostileInputTest {
 };
 
 TEST_F(MutationTest, TruncatedFlippedAndOverwrittenScans) {
-  for (std::size_t size = 0; size < good_.size(); ++size) {
+  // Every length up to the first frame's pixels, every eighth after.
+  const std::size_t pixels = frameOffset(good_, 0) + kFrameHeaderSize;
+  for (std::size_t size = 0; size < good_.size(); size += size < pixels ? 1 : 8) {
     mutants_.push_back(
         {"cut to " + std::to_string(size), Bytes(good_.begin(), good_.begin() + size)});
   }
@@ -79,8 +81,8 @@ TEST_F(MutationTest, TruncatedFlippedAndOverwrittenScans) {
     for (std::size_t bit = 0; bit < 64; ++bit) addBitFlip(8 * frameOffset(good_, f) + bit);
   }
   std::mt19937 random(6);
-  for (int i = 0; i < 1200; ++i) addBitFlip(random() % (8 * good_.size()));
-  for (int i = 0; i < 300; ++i) {
+  for (int i = 0; i < 500; ++i) addBitFlip(random() % (8 * good_.size()));
+  for (int i = 0; i < 150; ++i) {
     Bytes bytes = good_;
     const std::size_t at = random() % bytes.size(), length = 1 + random() % 8;
     for (std::size_t j = at; j < std::min(at + length, bytes.size()); ++j) {
@@ -121,11 +123,7 @@ TEST_F(MutationTest, ExtremeCountsSizesAndPoses) {
   EXPECT_EQ(huge.opened, 0);
 
   // Poses that are no rotation, or carry NaN and infinities, in the scan and in each frame.
-  const double specials[] = {0.0,
-                             -0.0,
-                             1e308,
-                             -4.9e-324,
-                             std::numeric_limits<double>::infinity(),
+  const double specials[] = {0.0, 1e308, -4.9e-324, std::numeric_limits<double>::infinity(),
                              std::numeric_limits<double>::quiet_NaN()};
   for (int pose = -1; pose < frameCount(); ++pose) {
     const std::size_t at = pose < 0 ? scan::kScanPoseOffset : frameOffset(good_, pose) + 8;
@@ -143,8 +141,11 @@ TEST_F(MutationTest, ExtremeCountsSizesAndPoses) {
 }
 
 TEST_F(MutationTest, FrameTablesPointingAnywhere) {
-  // Each entry at every offset in and just past the file, and at offsets that overflow
-  // when added to or multiplied.
+  // Each entry at offsets all over and just past the file, one either side of every boundary
+  // a record can meet, and at offsets that overflow when added to or multiplied.
+  std::vector<std::uint64_t> boundaries = {kHeaderSize + 8 * frameCount(),
+                                           good_.size() - kFrameHeaderSize, good_.size()};
+  for (int f = 0; f < frameCount(); ++f) boundaries.push_back(frameOffset(good_, f));
   const std::uint64_t extremes[] = {~0ull,
                                     1ull << 63,
                                     1ull << 32,
@@ -155,9 +156,14 @@ TEST_F(MutationTest, FrameTablesPointingAnywhere) {
   for (int f = 0; f < frameCount(); ++f) {
     const std::size_t entry = kHeaderSize + 8 * f;
     const std::string name = "frame " + std::to_string(f) + " at ";
-    // Every offset for the first frame, every third for the others, keeps the count down.
-    for (std::uint64_t offset = 0; offset <= good_.size() + 1; offset += f == 0 ? 1 : 3) {
+    // Every third offset for the first frame, every ninth for the others.
+    for (std::uint64_t offset = 0; offset <= good_.size() + 1; offset += f == 0 ? 3 : 9) {
       add(name + std::to_string(offset), entry, offset);
+    }
+    for (const std::uint64_t boundary : boundaries) {
+      for (const std::uint64_t offset : {boundary - 1, boundary, boundary + 1}) {
+        add(name + std::to_string(offset), entry, offset);
+      }
     }
     for (const std::uint64_t offset : extremes) add(name + std::to_string(offset), entry, offset);
   }
