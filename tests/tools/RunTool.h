@@ -43,6 +43,11 @@ inline ToolRun runTool(const std::vector<std::string>& arguments,
   const int exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 #endif
   ToolRun run{exitCode, readText(out), readText(err)};
+#if defined(_WIN32)
+  // The C runtime ends the tool's text lines with CR LF here.
+  for (std::string* text : {&run.out, &run.err})
+    text->erase(std::remove(text->begin(), text->end(), '\r'), text->end());
+#endif
   std::filesystem::remove(out);
   std::filesystem::remove(err);
   return run;
