@@ -1,6 +1,7 @@
 // The Windows fallback's steps with a GetShortPathNameW stand-in, and the UTF-8 <-> UTF-16
 // conversions it rests on, against std::filesystem's.
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <vector>
@@ -66,13 +67,6 @@ TEST(Utf16, ConvertsNamesOutsideTheCodePageAndTheBasicPlaneBothWays) {
   EXPECT_EQ(toUtf8(wide), utf8);
   EXPECT_EQ(toUtf16(""), L"");
   EXPECT_EQ(toUtf8(L""), "");
-}
-
-TEST(AlternativeScanPath, NoShortNameForAMissingFileOrAnEmptyPath) {
-  std::string alternative = "unchanged";
-  EXPECT_FALSE(alternativeScanPath("C:\\no\\such\\folder\\scan.bin", alternative));
-  EXPECT_FALSE(alternativeScanPath("", alternative));
-  EXPECT_EQ(alternative, "unchanged");
 }
 
 }  // namespace
