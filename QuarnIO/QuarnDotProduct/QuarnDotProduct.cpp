@@ -48,12 +48,14 @@ bool readScan(const char* path, int scanIndex, Eigen::MatrixXd& points, ColourMa
   GatheredCloud cloud;
   cloud.colours.resize(3, pixelCount);
   cloud.points.resize(3, pixelCount);
-  prefaultStorage(cloud.colours.data(), cloud.colours.size());
-  prefaultStorage(cloud.points.data(), cloud.points.size() * sizeof(double));
   Eigen::MatrixXd newTransform;
   if (transform.size() != 16) newTransform.resize(4, 4);
 
-  if (!gatherPoints(sdk, frameCount, *globalTransform, cloud)) return false;
+  {
+    const StoragePrefault prefault({{cloud.points.data(), cloud.points.size() * sizeof(double)},
+                                    {cloud.colours.data(), std::size_t(cloud.colours.size())}});
+    if (!gatherPoints(sdk, frameCount, *globalTransform, cloud)) return false;
+  }
 
   // The read has succeeded: hand over. Nothing from here on can fail.
   colours.swap(cloud.colours);

@@ -131,6 +131,43 @@ TEST_F(HostLoadTest, ReadsAWrittenScanExactly) {
   EXPECT_EQ(std::memcmp(transform.data(), expectedTransform, sizeof expectedTransform), 0);
 }
 
+// Outputs of several megabytes have their pages mapped in on a second thread while the
+// pixel loop writes them: the result must not change.
+TEST_F(HostLoadTest, LargeScanIsExactToo) {
+  const PoseArray globalPose = pose(-0.7, 3.0, 0.5, -1.25);
+  std::vector<ScanFrame> frames;
+  for (int f = 0; f < 3; ++f) {
+    frames.push_back(frame(300, 300, pose(0.4 * f, f, -f, 0.5), 0.25f * f));
+    for (std::size_t i = f; i < frames.back().pixels.size(); i += 3)
+      frames.back().pixels[i].flags = quarn::scan::kHasPoint;
+  }
+  quarn::scan::writeScan(path("large.qscan"), globalPose, frames);
+
+  std::string printed;
+  ASSERT_TRUE(read(path("large.qscan"), 0, printed));
+  ASSERT_EQ(points.cols(), 3 * 300 * 300);
+  int column = 0;
+  int mismatches = 0;
+  for (const ScanFrame& f : frames) {
+    const auto frameInverse = poseArrayToSE3(f.pose)->inverse();
+    const auto globalInverse = poseArrayToSE3(globalPose)->inverse();
+    for (const ScanPixel& pixel : f.pixels) {
+      if (!(pixel.flags & quarn::scan::kHasColour)) continue;
+      const auto expected = referencePoint(globalInverse, frameInverse, pixel.x, pixel.y, pixel.z);
+      if (std::memcmp(&points(0, column), expected.data(), sizeof expected) != 0 ||
+          colours(2, column) != pixel.colour[2])
+        ++mismatches;
+      ++column;
+    }
+  }
+  EXPECT_EQ(mismatches, 0);
+  EXPECT_EQ(column, 2 * 300 * 300);
+  for (; column < points.cols(); ++column) {
+    EXPECT_TRUE(std::isnan(points(1, column)));
+    EXPECT_EQ(colours(0, column), 0);
+  }
+}
+
 TEST_F(HostLoadTest, RefusedReadsLeaveTheMatricesAndPrintOnlyWhatTheyMust) {
   quarn::scan::writeScan(path("scan.qscan"), pose(0, 0, 0, 0), {frame(1, 1, pose(0, 0, 0, 0), 1)});
   std::ofstream(path("text.txt")) << "not a scan at all, but long enough to hold a header";
