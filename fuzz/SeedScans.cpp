@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "ScanWriter.h"
+#include "TestPoses.h"
 
 namespace quarn::hostile {
 namespace {
@@ -14,21 +15,6 @@ using scan::kHasPoint;
 using scan::PoseArray;
 using scan::ScanFrame;
 using scan::ScanPixel;
-
-// A rotation about z by `angle` and a translation, column by column.
-PoseArray pose(double angle, double tx, double ty, double tz) {
-  PoseArray p{};
-  p[0] = std::cos(angle);
-  p[1] = std::sin(angle);
-  p[4] = -std::sin(angle);
-  p[5] = std::cos(angle);
-  p[10] = 1.0;
-  p[12] = tx;
-  p[13] = ty;
-  p[14] = tz;
-  p[15] = 1.0;
-  return p;
-}
 
 // Pixel i of the frame cycles through every flag combination, unused bits included.
 ScanFrame frame(std::int32_t sizeX, std::int32_t sizeY, const PoseArray& framePose, float base) {
@@ -51,15 +37,16 @@ std::vector<std::string> writeSeedScans(const std::string& directory) {
     scan::writeScan(paths.back(), scanPose, frames);
   };
 
-  write(pose(0, 0, 0, 0), {});
-  write(pose(0.5, 1, 2, 3), {frame(1, 1, pose(0, 0, 0, 0), 1.0f)});
-  write(pose(0.3, 0.1, -2.0, 0.7),
-        {frame(2, 3, pose(1.1, 1, 2, 3), 0.5f), frame(0, 4, pose(0, 0, 0, 0), 0.0f),
-         frame(0, 0, pose(2, 0, 0, 0), 0), frame(3, 2, pose(-2.5, 0.25, 0, -1), -4.0f)});
+  write(rotationAboutZ(0, 0, 0, 0), {});
+  write(rotationAboutZ(0.5, 1, 2, 3), {frame(1, 1, rotationAboutZ(0, 0, 0, 0), 1.0f)});
+  write(rotationAboutZ(0.3, 0.1, -2.0, 0.7),
+        {frame(2, 3, rotationAboutZ(1.1, 1, 2, 3), 0.5f),
+         frame(0, 4, rotationAboutZ(0, 0, 0, 0), 0.0f), frame(0, 0, rotationAboutZ(2, 0, 0, 0), 0),
+         frame(3, 2, rotationAboutZ(-2.5, 0.25, 0, -1), -4.0f)});
 
   // Values that stress the arithmetic: signed zeros, subnormals, the largest floats,
   // infinities and NaN in pixels; a pose whose bottom row and value 16 are not 0 0 0 1.
-  ScanFrame special = frame(2, 4, pose(-0.75, -1e30, 1e-30, 5), 0.0f);
+  ScanFrame special = frame(2, 4, rotationAboutZ(-0.75, -1e30, 1e-30, 5), 0.0f);
   const float values[] = {-0.0f,
                           std::numeric_limits<float>::denorm_min(),
                           std::numeric_limits<float>::max(),
@@ -73,13 +60,13 @@ std::vector<std::string> writeSeedScans(const std::string& directory) {
     special.pixels[i].z = values[7 - i];
     special.pixels[i].flags = kHasPoint | kHasColour;
   }
-  PoseArray odd = pose(1.0, 4, 5, 6);
+  PoseArray odd = rotationAboutZ(1.0, 4, 5, 6);
   odd[3] = 0.5;
   odd[7] = -0.0;
   odd[11] = std::numeric_limits<double>::infinity();
   odd[15] = 2.0;
   odd[16] = std::numeric_limits<double>::quiet_NaN();
-  write(odd, {special, frame(1, 5, pose(3.0, 0, 0, 1e10), 1e6f)});
+  write(odd, {special, frame(1, 5, rotationAboutZ(3.0, 0, 0, 1e10), 1e6f)});
   return paths;
 }
 

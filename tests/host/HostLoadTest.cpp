@@ -14,26 +14,13 @@
 #include "PluginLibrary.h"
 #include "ReferenceImport.h"
 #include "ScanWriter.h"
+#include "TestPoses.h"
 
 namespace fs = std::filesystem;
 using quarn::scan::ScanFrame;
 using quarn::scan::ScanPixel;
 
 namespace {
-
-PoseArray pose(double angle, double tx, double ty, double tz) {
-  PoseArray p{};
-  p[0] = std::cos(angle);
-  p[1] = std::sin(angle);
-  p[4] = -std::sin(angle);
-  p[5] = std::cos(angle);
-  p[10] = 1.0;
-  p[12] = tx;
-  p[13] = ty;
-  p[14] = tz;
-  p[15] = 1.0;
-  return p;
-}
 
 ScanFrame frame(int sizeX, int sizeY, const PoseArray& framePose, float base) {
   ScanFrame f;
@@ -87,10 +74,10 @@ class HostLoadTest : public ::testing::Test {
 };
 
 TEST_F(HostLoadTest, ReadsAWrittenScanExactly) {
-  const PoseArray globalPose = pose(0.3, 0.1, -2.0, 0.7);
-  std::vector<ScanFrame> frames = {frame(3, 2, pose(1.1, 1.0, 2.0, 3.0), 0.5f),
-                                   frame(0, 4, pose(0.0, 0.0, 0.0, 0.0), 0.0f),
-                                   frame(2, 3, pose(-2.5, 0.25, 0.0, -1.0), -4.0f)};
+  const PoseArray globalPose = rotationAboutZ(0.3, 0.1, -2.0, 0.7);
+  std::vector<ScanFrame> frames = {frame(3, 2, rotationAboutZ(1.1, 1.0, 2.0, 3.0), 0.5f),
+                                   frame(0, 4, rotationAboutZ(0.0, 0.0, 0.0, 0.0), 0.0f),
+                                   frame(2, 3, rotationAboutZ(-2.5, 0.25, 0.0, -1.0), -4.0f)};
   frames[0].pixels[1].flags = quarn::scan::kHasPoint;   // (0, 1): no colour
   frames[2].pixels[4].flags = quarn::scan::kHasColour;  // (1, 1): no point
   frames[2].pixels[5].x = -0.0f;
@@ -134,10 +121,10 @@ TEST_F(HostLoadTest, ReadsAWrittenScanExactly) {
 // Outputs of several megabytes have their pages mapped in on a second thread while the
 // pixel loop writes them: the result must not change.
 TEST_F(HostLoadTest, LargeScanIsExactToo) {
-  const PoseArray globalPose = pose(-0.7, 3.0, 0.5, -1.25);
+  const PoseArray globalPose = rotationAboutZ(-0.7, 3.0, 0.5, -1.25);
   std::vector<ScanFrame> frames;
   for (int f = 0; f < 3; ++f) {
-    frames.push_back(frame(300, 300, pose(0.4 * f, f, -f, 0.5), 0.25f * f));
+    frames.push_back(frame(300, 300, rotationAboutZ(0.4 * f, f, -f, 0.5), 0.25f * f));
     for (std::size_t i = f; i < frames.back().pixels.size(); i += 3)
       frames.back().pixels[i].flags = quarn::scan::kHasPoint;
   }
@@ -169,7 +156,8 @@ TEST_F(HostLoadTest, LargeScanIsExactToo) {
 }
 
 TEST_F(HostLoadTest, RefusedReadsLeaveTheMatricesAndPrintOnlyWhatTheyMust) {
-  quarn::scan::writeScan(path("scan.qscan"), pose(0, 0, 0, 0), {frame(1, 1, pose(0, 0, 0, 0), 1)});
+  quarn::scan::writeScan(path("scan.qscan"), rotationAboutZ(0, 0, 0, 0),
+                         {frame(1, 1, rotationAboutZ(0, 0, 0, 0), 1)});
   std::ofstream(path("text.txt")) << "not a scan at all, but long enough to hold a header";
   const Eigen::MatrixXd pointsBefore = points;
   const double* pointStorage = points.data();
@@ -202,9 +190,9 @@ TEST_F(HostLoadTest, RefusedReadsLeaveTheMatricesAndPrintOnlyWhatTheyMust) {
 // ASCII name.
 TEST_F(HostLoadTest, NonAsciiNameIsReadUnderItsShortName) {
   if (narrowNamesAreUtf8()) GTEST_SKIP() << "narrow opens take UTF-8 here: nothing to retry";
-  const PoseArray globalPose = pose(-0.7, 3.0, 0.5, -1.25);
-  std::vector<ScanFrame> frames = {frame(2, 3, pose(0.4, -1.0, 0.0, 2.0), 0.25f),
-                                   frame(3, 1, pose(2.0, 0.5, 1.0, 0.0), -3.0f)};
+  const PoseArray globalPose = rotationAboutZ(-0.7, 3.0, 0.5, -1.25);
+  std::vector<ScanFrame> frames = {frame(2, 3, rotationAboutZ(0.4, -1.0, 0.0, 2.0), 0.25f),
+                                   frame(3, 1, rotationAboutZ(2.0, 0.5, 1.0, 0.0), -3.0f)};
   frames[1].pixels[2].flags = quarn::scan::kHasPoint;  // a column left NaN
   quarn::scan::writeScan(path("scan.qscan"), globalPose, frames);
   const fs::path longName = directory_ / L"\u00DCberpr\u00FCfung \u00F1 \u6E2C.scan";
@@ -236,7 +224,7 @@ TEST_F(HostLoadTest, NonAsciiNameIsReadUnderItsShortName) {
 #endif
 
 TEST_F(HostLoadTest, ResultReadsTheSameAsBoolOrInt) {
-  quarn::scan::writeScan(path("scan.qscan"), pose(0, 0, 0, 0), {});
+  quarn::scan::writeScan(path("scan.qscan"), rotationAboutZ(0, 0, 0, 0), {});
   using AsInt =
       int (*)(const char*, int, Eigen::MatrixXd&, ColourMatrix&, void*, void*, Eigen::MatrixXd&);
   const auto readAsInt = reinterpret_cast<AsInt>(plugin_.symbol("readDotProduct"));
