@@ -14,6 +14,7 @@
 #include "PluginLibrary.h"
 #include "ReferenceImport.h"
 #include "ScanWriter.h"
+#include "ScratchDir.h"
 #include "TestPoses.h"
 
 namespace fs = std::filesystem;
@@ -43,19 +44,11 @@ ScanFrame frame(int sizeX, int sizeY, const PoseArray& framePose, float base) {
 class HostLoadTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    // Not gtest's random seed: it comes from the clock, so tests ctest starts together
-    // would share the folder.
-    directory_ =
-        fs::temp_directory_path() / ("quarn-host-" + std::to_string(std::random_device()()) +
-                                     std::to_string(std::random_device()()));
-    fs::create_directories(directory_);
     points = Eigen::MatrixXd::Constant(3, 1, 5.0);
     colours = ColourMatrix::Constant(3, 1, 5);
     transform = Eigen::MatrixXd::Constant(1, 1, 5.0);
   }
-  void TearDown() override { fs::remove_all(directory_); }
-
-  std::string path(const char* name) const { return (directory_ / name).string(); }
+  std::string path(const char* name) const { return scratch_.file(name); }
 
   // Reads through the loaded plug-in, returning the result and what it printed.
   bool read(const std::string& scan, int scanIndex, std::string& printed) {
@@ -92,7 +85,7 @@ class HostLoadTest : public ::testing::Test {
   }
 
   PluginLibrary plugin_{QUARN_PLUGIN_PATH};
-  fs::path directory_;
+  ScratchDir scratch_;
   Eigen::MatrixXd points;
   ColourMatrix colours;
   Eigen::MatrixXd transform;
@@ -184,8 +177,8 @@ TEST_F(HostLoadTest, NonAsciiNameIsReadUnderItsShortName) {
                                    frame(3, 1, rotationAboutZ(2.0, 0.5, 1.0, 0.0), -3.0f)};
   frames[1].pixels[2].flags = quarn::scan::kHasPoint;  // a column left NaN
   quarn::scan::writeScan(path("scan.qscan"), globalPose, frames);
-  const fs::path longName = directory_ / L"\u00DCberpr\u00FCfung \u00F1 \u6E2C.scan";
-  fs::copy_file(directory_ / "scan.qscan", longName);
+  const fs::path longName = scratch_.path() / L"\u00DCberpr\u00FCfung \u00F1 \u6E2C.scan";
+  fs::copy_file(scratch_.path() / "scan.qscan", longName);
   const std::string shortName = expectedOtherName(longName);
   // Without a short name that differs, nothing here would show the retry at work.
   ASSERT_FALSE(shortName.empty());

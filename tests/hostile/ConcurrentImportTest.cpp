@@ -82,7 +82,7 @@ class ConcurrentImportTest : public ::testing::Test {
     return {a, b};
   }
 
-  quarn::scan::test::TempDir dir_;
+  ScratchDir dir_;
   PluginLibrary plugin_{QUARN_PLUGIN_PATH};
 };
 

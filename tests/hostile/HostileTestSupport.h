@@ -50,7 +50,7 @@ class HostileInputTest : public ::testing::Test {
     return tally;
   }
 
-  scan::test::TempDir dir_;
+  ScratchDir dir_;
   PluginLibrary plugin_{QUARN_PLUGIN_PATH};
 };
 

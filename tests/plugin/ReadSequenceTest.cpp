@@ -7,6 +7,7 @@
 
 #include "OtherName.h"
 #include "PluginFixture.h"
+#include "ScratchDir.h"
 
 namespace {
 
@@ -104,28 +105,19 @@ class OpenRetryTest : public PluginTest {
  protected:
   void SetUp() override {
     PluginTest::SetUp();
-    // Not gtest's random seed: it comes from the clock, so tests ctest starts together
-    // would share the folder.
-    directory_ = std::filesystem::temp_directory_path() /
-                 ("quarn-retry-" + std::to_string(std::random_device()()) +
-                  std::to_string(std::random_device()()));
-    std::filesystem::create_directories(directory_);
-    std::ofstream(directory_ / "scan.bin") << "x";
+    const std::filesystem::path scan = scratch_.path() / "scan.bin";
+    std::ofstream(scan) << "x";
 #if defined(_WIN32)
     // The folder's name is too long for 8.3, so the short path differs from the full one.
-    givenPath_ = (directory_ / "scan.bin").u8string();
+    givenPath_ = scan.u8string();
 #else
-    givenPath_ = std::filesystem::relative(directory_ / "scan.bin").string();
+    givenPath_ = std::filesystem::relative(scan).string();
 #endif
-    otherPath_ = expectedOtherName(directory_ / "scan.bin");
+    otherPath_ = expectedOtherName(scan);
     ASSERT_FALSE(otherPath_.empty());
   }
-  void TearDown() override {
-    std::filesystem::remove_all(directory_);
-    PluginTest::TearDown();
-  }
 
-  std::filesystem::path directory_;
+  ScratchDir scratch_;
   std::string givenPath_;
   std::string otherPath_;
 };

@@ -43,7 +43,7 @@ class ScanDamageTest : public ::testing::Test {
     return open(bytes);
   }
 
-  TempDir dir;
+  ScratchDir dir;
   std::string path = dir.file("scan.qscan");
   Bytes good;
 };

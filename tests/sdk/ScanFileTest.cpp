@@ -27,7 +27,7 @@ void appendPose(Bytes& bytes, const PoseArray& pose) {
 
 // The bytes the format document lays out, built without the writer.
 TEST(ScanLayout, WriterProducesTheDocumentedBytes) {
-  TempDir dir;
+  ScratchDir dir;
   const PoseArray scanPose = poseFrom(1), pose0 = poseFrom(2), pose1 = poseFrom(3);
   writeScan(dir.file("a.qscan"), scanPose,
             {{2, 1, pose0, {{1.5f, -0.0f, -2.0f, 3, {0x11, 0x22, 0x33}}, {}}}, {0, 3, pose1, {}}});
@@ -55,7 +55,7 @@ class ScanFileTest : public ::testing::Test {
     ASSERT_EQ(api.open(path.c_str(), nullptr), kOk);
   }
 
-  TempDir dir;
+  ScratchDir dir;
   std::string path = dir.file("scan.qscan");
   PoseArray scanPose = poseFrom(0);
   std::vector<ScanFrame> frames = sampleFrames();

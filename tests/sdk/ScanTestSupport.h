@@ -11,31 +11,11 @@
 
 #include "ScanFormat.h"
 #include "ScanWriter.h"
+#include "ScratchDir.h"
 
 namespace quarn::scan::test {
 
 using Bytes = std::vector<unsigned char>;
-
-// A fresh directory under the system temp dir, removed with its contents.
-class TempDir {
- public:
-  TempDir() {
-    std::random_device random;
-    do {
-      path_ = std::filesystem::temp_directory_path() /
-              ("quarn-sdk-test-" + std::to_string(random()) + std::to_string(random()));
-    } while (!std::filesystem::create_directory(path_));
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  std::string file(const std::string& name) const { return (path_ / name).string(); }
-  const std::filesystem::path& path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
 
 inline Bytes readBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

@@ -13,7 +13,7 @@ namespace quarn::scan::test {
 namespace {
 
 TEST(ScanWriter, LeavesNoFileUnlessFinished) {
-  TempDir dir;
+  ScratchDir dir;
   const std::string path = dir.file("scan.qscan");
   const ScanPixel one{1, 2, 3, kHasPoint, {}};
   {
@@ -40,7 +40,7 @@ TEST(ScanWriter, LeavesNoFileUnlessFinished) {
 }
 
 TEST(ScanWriter, FinishesAfterTheMissingFramesAndReplacesTheTarget) {
-  TempDir dir;
+  ScratchDir dir;
   const std::string path = dir.file("scan.qscan");
   writeBytes(path, Bytes(1000, 'x'));
   ScanWriter writer(path, 2, poseFrom(0));
