@@ -36,4 +36,6 @@ std::string scanOpenProblem(const std::string& path) {
   return describeOpenStatus(path, sdk.open(path.c_str(), nullptr));
 }
 
+std::string importProblem(const std::string& scan) { return scanOpenProblem(scan); }
+
 }  // namespace quarn::tool

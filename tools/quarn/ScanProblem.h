@@ -11,4 +11,9 @@ std::string scanOpenProblem(const std::string& path);
 // The same for a status the SDK's open already returned.
 std::string describeOpenStatus(const std::string& path, int status);
 
+// Why `scan` cannot be imported, found before the plug-in is called: the SDK's reason for
+// refusing to open it, or "needs 497 MB of memory, 290 MB available". Empty when it can be
+// tried.
+std::string importProblem(const std::string& scan);
+
 }  // namespace quarn::tool
