@@ -2,8 +2,9 @@
 
 // One input pushed through every reader of scan files the project has, checking what each
 // promises: ScanReader opened from memory, DotProductAPI opened from a file, and a plug-in
-// read of that file. Shared by the fuzzer, the mutation test and the replay of fuzz
-// regressions, so that all three hold the readers to the same promises.
+// read of that file (whose exact result also holds the SDK's pixel calls to the file). Shared by
+// the fuzzer, the mutation test and the replay of fuzz regressions, so that all three hold the
+// readers to the same promises.
 
 #include <cstddef>
 #include <string>

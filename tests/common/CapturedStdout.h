@@ -2,7 +2,7 @@
 
 #include <cstdio>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <string>
 
 #if defined(_WIN32)
@@ -34,9 +34,7 @@ class CapturedStdout {
   std::string text() {
     restore();
     std::ifstream in(file_, std::ios::binary);
-    std::ostringstream contents;
-    contents << in.rdbuf();
-    return contents.str();
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }
 
  private:

@@ -14,21 +14,17 @@ class ScratchDir {
   ScratchDir() {
     std::random_device random;
     do {
-      path_ = std::filesystem::temp_directory_path() /
-              ("quarn-test-" + std::to_string(random()) + std::to_string(random()));
+      path_ = std::filesystem::temp_directory_path() / ("quarn-test-" + std::to_string(random()));
     } while (!std::filesystem::create_directory(path_));
   }
   ~ScratchDir() {
     std::error_code ignored;
     std::filesystem::remove_all(path_, ignored);
   }
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
 
   std::string file(const std::string& name) const { return (path_ / name).string(); }
   const std::filesystem::path& path() const { return path_; }
-  // The names of the files in it, sorted.
-  std::vector<std::string> files() const {
+  std::vector<std::string> files() const {  // sorted names
     std::vector<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(path_))
       names.push_back(entry.path().filename().string());

@@ -3,106 +3,57 @@
 // under ThreadSanitizer by scripts/test-sanitizers, which reports any race between them.
 
 #include <atomic>
-#include <cmath>
-#include <cstring>
 #include <thread>
 
 #include <gtest/gtest.h>
 
 #include "CapturedStdout.h"
 #include "PluginLibrary.h"
-#include "ScanTestSupport.h"
-#include "ScanWriter.h"
+#include "ReferenceImport.h"
+#include "ScratchDir.h"
+#include "TestScans.h"
 
 namespace {
 
-using quarn::scan::PoseArray;
-using quarn::scan::ScanFrame;
-using quarn::scan::ScanPixel;
-
-struct Import {
-  bool result = false;
-  Eigen::MatrixXd points;
-  ColourMatrix colours;
-  Eigen::MatrixXd transform;
-};
-
-bool sameImport(const Import& a, const Import& b) {
-  return a.result == b.result && a.points.rows() == b.points.rows() &&
-         a.points.cols() == b.points.cols() && a.colours == b.colours &&
-         a.transform == b.transform &&
-         std::memcmp(a.points.data(), b.points.data(), sizeof(double) * a.points.size()) == 0;
-}
+using namespace quarn::test;
 
 // Frames of different sizes and poses, so that a buffer or pose shared between the imports
 // would show in their results.
-void writeScan(const std::string& path, int frames, int size, double angle) {
-  PoseArray scanPose{};
-  scanPose[0] = scanPose[5] = std::cos(angle);
-  scanPose[1] = std::sin(angle);
-  scanPose[4] = -std::sin(angle);
-  scanPose[10] = scanPose[15] = 1;
-  scanPose[12] = angle;
-  std::vector<ScanFrame> scan;
-  for (int f = 0; f < frames; ++f) {
-    ScanFrame frame{size + f, size - f, scanPose, {}};
-    frame.pose[14] = f;
-    for (int i = 0; i < frame.sizeX * frame.sizeY; ++i) {
-      const float v = static_cast<float>(i) / 7 + static_cast<float>(angle);
-      const auto c = static_cast<std::uint8_t>(i + f);
-      frame.pixels.push_back({v, -v, v * v, static_cast<std::uint8_t>(i % 4), {c, c, c}});
-    }
-    scan.push_back(frame);
-  }
-  quarn::scan::writeScan(path, scanPose, scan);
+std::vector<ScanFrame> framesOf(int count, int size, double angle) {
+  std::vector<ScanFrame> frames;
+  for (int f = 0; f < count; ++f)
+    frames.push_back(cyclingFrame(size + f, size - f, rotationAboutZ(angle, f, 0, -f), angle));
+  return frames;
 }
 
-class ConcurrentImportTest : public ::testing::Test {
- protected:
-  Import import(const std::string& path) {
-    Import result;
-    result.result = plugin_.readDotProduct(path.c_str(), 0, result.points, result.colours, nullptr,
-                                           nullptr, result.transform);
-    return result;
-  }
-
-  // Imports `first` and `second` on two threads released together.
-  std::pair<Import, Import> importTogether(const std::string& first, const std::string& second) {
+TEST(ConcurrentImport, TwoImportsAtOnceEachGiveTheirOwnExactResult) {
+  ScratchDir dir;
+  const std::string paths[] = {dir.file("first.qscan"), dir.file("second.qscan")};
+  const std::vector<ScanFrame> frames[] = {framesOf(5, 24, 0.5), framesOf(3, 40, -1.25)};
+  const PoseArray poses[] = {rotationAboutZ(0.5, 1), rotationAboutZ(-1.25, 0, 2)};
+  for (int i = 0; i < 2; ++i) writeScan(paths[i], poses[i], frames[i]);
+  PluginLibrary plugin(QUARN_PLUGIN_PATH);
+  CapturedStdout quiet(dir.file("stdout.txt"));
+  for (const auto& [a, b] : {std::pair{0, 1}, std::pair{0, 0}}) {
     std::atomic<int> waiting{2};
-    Import a, b;
-    const auto run = [&](const std::string& path, Import& out) {
+    PluginScan scans[2];
+    bool results[2] = {};
+    const auto run = [&](int slot, int scan) {
       waiting.fetch_sub(1);
       while (waiting.load() > 0) std::this_thread::yield();
-      out = import(path);
+      results[slot] = plugin.read(paths[scan], scans[slot]);
     };
-    std::thread one(run, std::cref(first), std::ref(a));
-    std::thread two(run, std::cref(second), std::ref(b));
+    std::thread one(run, 0, a), two(run, 1, b);
     one.join();
     two.join();
-    return {a, b};
+    for (const auto& [slot, scan] : {std::pair{0, a}, std::pair{1, b}}) {
+      EXPECT_TRUE(results[slot]);
+      EXPECT_EQ(differenceFromReference(poses[scan], frames[scan], scans[slot].points,
+                                        scans[slot].colours, scans[slot].transform),
+                "")
+          << a << " and " << b;
+    }
   }
-
-  ScratchDir dir_;
-  PluginLibrary plugin_{QUARN_PLUGIN_PATH};
-};
-
-TEST_F(ConcurrentImportTest, TwoImportsAtOnceEqualEachAlone) {
-  const std::string first = dir_.file("first.qscan"), second = dir_.file("second.qscan");
-  writeScan(first, 5, 24, 0.5);
-  writeScan(second, 3, 40, -1.25);
-
-  CapturedStdout quiet(dir_.file("stdout.txt"));
-  const Import alone[] = {import(first), import(second)};
-  const auto different = importTogether(first, second);
-  const auto same = importTogether(first, first);
-  quiet.text();
-
-  ASSERT_TRUE(alone[0].result && alone[1].result);
-  ASSERT_FALSE(sameImport(alone[0], alone[1]));
-  EXPECT_TRUE(sameImport(different.first, alone[0]));
-  EXPECT_TRUE(sameImport(different.second, alone[1]));
-  EXPECT_TRUE(sameImport(same.first, alone[0]));
-  EXPECT_TRUE(sameImport(same.second, alone[0]));
 }
 
 }  // namespace

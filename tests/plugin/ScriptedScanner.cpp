@@ -1,5 +1,8 @@
 #include "ScriptedScanner.h"
 
+#include <algorithm>
+#include <stdexcept>
+
 #include "DotProductAPI.h"
 
 ScannerScript& scannerScript() {
@@ -7,8 +10,8 @@ ScannerScript& scannerScript() {
   return script;
 }
 
-std::array<double, 17> poseWithTranslation(double tx, double ty, double tz) {
-  std::array<double, 17> pose{};
+Pose poseWithTranslation(double tx, double ty, double tz) {
+  Pose pose{};
   pose[0] = pose[5] = pose[10] = pose[15] = 1.0;
   pose[12] = tx;
   pose[13] = ty;
@@ -20,126 +23,113 @@ ScriptedFrame fullFrame(int sizeX, int sizeY, float base) {
   ScriptedFrame frame;
   frame.sizeX = sizeX;
   frame.sizeY = sizeY;
-  frame.pose = poseWithTranslation(0, 0, 0);
   for (int x = 0; x < sizeX; ++x) {
     for (int y = 0; y < sizeY; ++y) {
-      ScriptedPixel pixel;
-      pixel.point = std::array<float, 3>{base + x, base + y, base + 0.25f * (x + y)};
-      pixel.colour = std::array<unsigned char, 3>{static_cast<unsigned char>(x),
-                                                  static_cast<unsigned char>(y), 7};
-      frame.pixels[{x, y}] = pixel;
+      frame.pixels[{x, y}] = {std::array<float, 3>{base + x, base + y, base + 0.25f * (x + y)},
+                              std::array<unsigned char, 3>{static_cast<unsigned char>(x),
+                                                           static_cast<unsigned char>(y), 7}};
     }
   }
   return frame;
 }
 
-// The scripted SDK keeps its per-object state (the current frame and how often each frame
-// was opened) in a small struct behind the declared opaque pointer.
+// Per object: the open attempts, the current frame and how often each frame was opened.
 struct DotProductAPIState {
-  int opens = 0;
-  int currentFrame = -1;
+  std::size_t opens = 0;
+  int current = -1;
   std::map<int, int> frameOpens;
+
+  const ScriptedFrame* frame() const {
+    const auto& frames = scannerScript().frames;
+    return current >= 0 && current < static_cast<int>(frames.size()) ? &frames[current] : nullptr;
+  }
+  std::pair<int, int> sizes() {
+    const ScriptedFrame* f = frame();
+    if (f == nullptr) return {0, 0};
+    return frameOpens[current] > 1 && f->laterSizes ? *f->laterSizes
+                                                    : std::make_pair(f->sizeX, f->sizeY);
+  }
+  const ScriptedPixel* pixel(int x, int y) const {
+    const ScriptedFrame* f = frame();
+    if (f == nullptr) return nullptr;
+    const auto found = f->pixels.find({x, y});
+    return found == f->pixels.end() ? nullptr : &found->second;
+  }
 };
 
 namespace {
-
-ScriptedFrame* currentFrame(DotProductAPIState* state) {
-  ScannerScript& script = scannerScript();
-  if (state->currentFrame < 0 || state->currentFrame >= static_cast<int>(script.frames.size()))
-    return nullptr;
-  return &script.frames[state->currentFrame];
-}
-
-std::pair<int, int> currentSizes(DotProductAPIState* state) {
-  const ScriptedFrame* frame = currentFrame(state);
-  if (frame == nullptr) return {0, 0};
-  if (state->frameOpens[state->currentFrame] > 1 && frame->laterSizes) return *frame->laterSizes;
-  return {frame->sizeX, frame->sizeY};
-}
-
+void log(const std::string& call) { scannerScript().calls.push_back(call); }
+std::string at(int x, int y) { return " " + std::to_string(x) + "," + std::to_string(y); }
 }  // namespace
 
-DotProductAPI::DotProductAPI() : state_(new DotProductAPIState) {
-  scannerScript().constructed++;
-  scannerScript().calls.push_back("construct");
-}
+DotProductAPI::DotProductAPI() : state_(new DotProductAPIState) { log("construct"); }
 
 DotProductAPI::~DotProductAPI() {
-  scannerScript().destroyed++;
-  scannerScript().calls.push_back("destroy");
+  log("destroy");
   delete state_;
 }
 
 int DotProductAPI::open(const char* path, const char* options) {
-  ScannerScript& script = scannerScript();
-  script.calls.push_back(std::string("open ") + path + (options == nullptr ? "" : " options"));
+  log(std::string("open ") + path + (options == nullptr ? "" : " options"));
+  const std::vector<int>& results = scannerScript().openResults;
   const std::size_t attempt = state_->opens++;
-  return attempt < script.openResults.size() ? script.openResults[attempt] : 0;
+  return attempt < results.size() ? results[attempt] : 0;
 }
 
 int DotProductAPI::getFrameCount() {
-  scannerScript().calls.push_back("getFrameCount");
+  log("getFrameCount");
   return scannerScript().frameCount;
 }
 
 int DotProductAPI::getPositionAndOrientation(double* pose) {
-  scannerScript().calls.push_back("getPositionAndOrientation");
+  log("getPositionAndOrientation");
   std::copy(scannerScript().globalPose.begin(), scannerScript().globalPose.end(), pose);
   return 0;
 }
 
 int DotProductAPI::openFrame(int index) {
-  scannerScript().calls.push_back("openFrame " + std::to_string(index));
-  state_->currentFrame = index;
+  log("openFrame " + std::to_string(index));
+  state_->current = index;
   state_->frameOpens[index]++;
   return 0;
 }
 
 int DotProductAPI::getFrameSizeX() {
-  scannerScript().calls.push_back("getFrameSizeX");
-  return currentSizes(state_).first;
+  log("getFrameSizeX");
+  return state_->sizes().first;
 }
 
 int DotProductAPI::getFrameSizeY() {
-  scannerScript().calls.push_back("getFrameSizeY");
-  return currentSizes(state_).second;
+  log("getFrameSizeY");
+  return state_->sizes().second;
 }
 
 int DotProductAPI::getFramePositionAndOrientation(double* pose) {
-  scannerScript().calls.push_back("getFramePositionAndOrientation");
-  const ScriptedFrame* frame = currentFrame(state_);
+  log("getFramePositionAndOrientation");
+  const ScriptedFrame* frame = state_->frame();
   if (frame != nullptr && frame->writesPose)
     std::copy(frame->pose.begin(), frame->pose.end(), pose);
   return 0;
 }
 
-// Pixel calls are counted rather than logged one by one, except where a test asks for
-// the exact sequence of a small frame.
 int DotProductAPI::getCartesianAtPixel(int x, int y, float& px, float& py, float& pz) {
-  ScannerScript& script = scannerScript();
-  script.pixelCalls++;
-  if (script.throwOnPixel) throw std::runtime_error("scripted failure");
-  script.calls.push_back("point " + std::to_string(x) + "," + std::to_string(y));
-  const ScriptedFrame* frame = currentFrame(state_);
-  if (frame == nullptr) return 1;
-  const auto pixel = frame->pixels.find({x, y});
-  if (pixel == frame->pixels.end() || !pixel->second.point) return 1;
-  px = (*pixel->second.point)[0];
-  py = (*pixel->second.point)[1];
-  pz = (*pixel->second.point)[2];
+  if (scannerScript().throwOnPixel) throw std::runtime_error("scripted failure");
+  log("point" + at(x, y));
+  const ScriptedPixel* pixel = state_->pixel(x, y);
+  if (pixel == nullptr || !pixel->point) return 1;
+  px = (*pixel->point)[0];
+  py = (*pixel->point)[1];
+  pz = (*pixel->point)[2];
   return 0;
 }
 
 int DotProductAPI::getColourAtPixel(int x, int y, unsigned char& c0, unsigned char& c1,
                                     unsigned char& c2) {
-  ScannerScript& script = scannerScript();
-  script.calls.push_back("colour " + std::to_string(x) + "," + std::to_string(y));
-  const ScriptedFrame* frame = currentFrame(state_);
-  if (frame == nullptr) return 1;
-  const auto pixel = frame->pixels.find({x, y});
-  if (pixel == frame->pixels.end() || !pixel->second.colour) return 1;
-  c0 = (*pixel->second.colour)[0];
-  c1 = (*pixel->second.colour)[1];
-  c2 = (*pixel->second.colour)[2];
+  log("colour" + at(x, y));
+  const ScriptedPixel* pixel = state_->pixel(x, y);
+  if (pixel == nullptr || !pixel->colour) return 1;
+  c0 = (*pixel->colour)[0];
+  c1 = (*pixel->colour)[1];
+  c2 = (*pixel->colour)[2];
   return 0;
 }

@@ -1,23 +1,37 @@
-// Scans written by ScanWriter and read back through DotProductAPI.
+// Scan files: the documented bytes; the calls DotProductAPI refuses; damaged files refused
+// with their exact status, from a file and from memory alike; the byte sources' bounds; and
+// the writer's refusals and failures, which leave no file behind.
 
 #include <gtest/gtest.h>
 
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <stdexcept>
 
 #include "DotProductAPI.h"
+#include "ScanReader.h"
 #include "ScanStatus.h"
-#include "ScanTestSupport.h"
+#include "ScratchDir.h"
+#include "TestScans.h"
 
-namespace quarn::scan::test {
+#if defined(__linux__)
+#include <signal.h>
+#include <sys/resource.h>
+#endif
+
+namespace quarn::test {
 namespace {
 
-std::uint32_t bitsOf(float f) {
-  std::uint32_t bits;
-  std::memcpy(&bits, &f, sizeof bits);
-  return bits;
+using namespace quarn::scan;
+
+PoseArray poseFrom(double first) {
+  PoseArray pose;
+  for (std::size_t i = 0; i < pose.size(); ++i) pose[i] = first + 0.5 * static_cast<double>(i);
+  return pose;
 }
 
 void appendPose(Bytes& bytes, const PoseArray& pose) {
@@ -31,7 +45,6 @@ TEST(ScanLayout, WriterProducesTheDocumentedBytes) {
   const PoseArray scanPose = poseFrom(1), pose0 = poseFrom(2), pose1 = poseFrom(3);
   writeScan(dir.file("a.qscan"), scanPose,
             {{2, 1, pose0, {{1.5f, -0.0f, -2.0f, 3, {0x11, 0x22, 0x33}}, {}}}, {0, 3, pose1, {}}});
-
   Bytes expected = {'Q', 'S', 'C', 'N', '\r', '\n', 0x1a, '\n', 1, 0, 0, 0, 2, 0, 0, 0};
   appendPose(expected, scanPose);
   expected.insert(expected.end(), {168, 0, 0, 0, 0, 0, 0, 0, 88, 1, 0, 0, 0, 0, 0, 0});
@@ -51,6 +64,7 @@ class ScanFileTest : public ::testing::Test {
     scanPose[3] = -0.0;
     scanPose[9] = 4.9e-324;
     scanPose[16] = -INFINITY;
+    frames[2].pixels[0] = {-0.0f, 1e-45f, -3.4e38f, 3, {1, 2, 3}};
     writeScan(path, scanPose, frames);
     ASSERT_EQ(api.open(path.c_str(), nullptr), kOk);
   }
@@ -58,49 +72,20 @@ class ScanFileTest : public ::testing::Test {
   ScratchDir dir;
   std::string path = dir.file("scan.qscan");
   PoseArray scanPose = poseFrom(0);
-  std::vector<ScanFrame> frames = sampleFrames();
+  std::vector<ScanFrame> frames = {cyclingFrame(2, 3, poseFrom(100), 1),
+                                   {0, 4, poseFrom(200), {}},
+                                   cyclingFrame(1, 1, poseFrom(300), 0)};
   DotProductAPI api;
   float px = 7, py = 7, pz = 7;
   unsigned char c = 7;
 };
-
-TEST_F(ScanFileTest, ReadsBackEveryValueExactly) {
-  ASSERT_EQ(api.getFrameCount(), 3);
-  PoseArray pose{};
-  ASSERT_EQ(api.getPositionAndOrientation(pose.data()), kOk);
-  EXPECT_EQ(std::memcmp(pose.data(), scanPose.data(), sizeof pose), 0);
-  // Revisiting frame 0 after frame 2 catches pixels kept from the wrong frame.
-  for (const int f : {0, 1, 2, 0}) {
-    const ScanFrame& frame = frames[f];
-    ASSERT_EQ(api.openFrame(f), kOk);
-    ASSERT_EQ(api.getFrameSizeX(), frame.sizeX);
-    ASSERT_EQ(api.getFrameSizeY(), frame.sizeY);
-    ASSERT_EQ(api.getFramePositionAndOrientation(pose.data()), kOk);
-    EXPECT_EQ(pose, frame.pose);
-    for (int x = 0; x < frame.sizeX; ++x) {
-      for (int y = 0; y < frame.sizeY; ++y) {
-        SCOPED_TRACE(testing::Message() << f << ": " << x << "," << y);
-        const ScanPixel& want = frame.pixels[x * frame.sizeY + y];
-        const bool hasPoint = want.flags & kHasPoint, hasColour = want.flags & kHasColour;
-        float p[3] = {99, 99, 99};
-        unsigned char got[3] = {9, 9, 9};
-        EXPECT_EQ(api.getCartesianAtPixel(x, y, p[0], p[1], p[2]), hasPoint ? kOk : kNoValue);
-        EXPECT_EQ(api.getColourAtPixel(x, y, got[0], got[1], got[2]), hasColour ? kOk : kNoValue);
-        EXPECT_EQ(bitsOf(p[0]), bitsOf(hasPoint ? want.x : 99));
-        EXPECT_EQ(bitsOf(p[1]), bitsOf(hasPoint ? want.y : 99));
-        EXPECT_EQ(bitsOf(p[2]), bitsOf(hasPoint ? want.z : 99));
-        EXPECT_EQ(Bytes(got, got + 3),
-                  hasColour ? Bytes(want.colour, want.colour + 3) : Bytes(3, 9));
-      }
-    }
-  }
-}
 
 TEST_F(ScanFileTest, RefusesCallsWithoutScanFrameOrPixel) {
   double pose[17];
   DotProductAPI unopened;
   EXPECT_EQ(unopened.getFrameCount() + unopened.getFrameSizeX() + unopened.getFrameSizeY(), 0);
   EXPECT_EQ(unopened.getPositionAndOrientation(pose), kNotOpen);
+  EXPECT_EQ(unopened.getFramePositionAndOrientation(pose), kNotOpen);
   EXPECT_EQ(unopened.openFrame(0), kNotOpen);
   EXPECT_EQ(unopened.getCartesianAtPixel(0, 0, px, py, pz), kNotOpen);
 
@@ -123,63 +108,181 @@ TEST_F(ScanFileTest, RefusesCallsWithoutScanFrameOrPixel) {
     EXPECT_EQ(api.getCartesianAtPixel(0, 1, px, py, pz), kNoFrame);
   }
   EXPECT_EQ(px + py + pz + c, 28);  // no refused call wrote anything
-}
 
-TEST_F(ScanFileTest, ReopenReplacesTheScanAndAFailedOneLeavesNone) {
-  writeScan(dir.file("b.qscan"), poseFrom(-5), {{1, 2, poseFrom(0), {{8, 8, 8, 1, {}}, {}}}});
+  // Opening replaces the scan; a failed open leaves none, and no frame current.
   ASSERT_EQ(api.openFrame(2), kOk);
-  ASSERT_EQ(api.open(dir.file("b.qscan").c_str(), nullptr), kOk);
-  EXPECT_EQ(api.getFrameCount(), 1);
-  EXPECT_EQ(api.getFrameSizeX(), 0);  // no frame current in the new scan
-  PoseArray pose;
-  ASSERT_EQ(api.getPositionAndOrientation(pose.data()), kOk);
-  EXPECT_EQ(pose, poseFrom(-5));
-
   for (const std::string& bad : {dir.file("missing.qscan"), dir.path().string()}) {
     EXPECT_EQ(api.open(bad.c_str(), nullptr), kCannotOpen) << bad;
-    EXPECT_EQ(api.getFrameCount(), 0);
+    EXPECT_EQ(api.getFrameCount() + api.getFrameSizeX(), 0);
     EXPECT_EQ(api.openFrame(0), kNotOpen);
-    ASSERT_EQ(api.open(path.c_str(), nullptr), kOk);
   }
   EXPECT_EQ(api.open(nullptr, nullptr), kCannotOpen);
-  EXPECT_EQ(api.getPositionAndOrientation(pose.data()), kNotOpen);
+  EXPECT_EQ(api.getPositionAndOrientation(pose), kNotOpen);
 }
 
-// Pixels are read at a frame's first pixel call, not by open or openFrame; a failed read
-// is not retried until the next openFrame.
-TEST_F(ScanFileTest, ReadsPixelsOnFirstPixelCall) {
+// Pixels are read at a frame's first pixel call; a failed read is not retried until the
+// next openFrame.
+TEST_F(ScanFileTest, AFailedPixelReadHoldsUntilTheNextOpenFrame) {
+  const Bytes bytes = readBytes(path);
   ASSERT_EQ(api.openFrame(0), kOk);
-  Bytes bytes = readBytes(path);
-  const std::size_t pixels0 = frameOffset(bytes, 0) + kFrameHeaderSize;
-  put<float>(bytes, pixels0 + kPixelSize + 4, 42.0f);  // y of pixel (0, 1)
-  writeBytes(path, bytes);
-  ASSERT_EQ(api.getCartesianAtPixel(0, 1, px, py, pz), kOk);
-  EXPECT_EQ(py, 42.0f);
-
-  std::filesystem::resize_file(path, pixels0 + 5 * kPixelSize);  // cuts frame 0's last pixel
-  ASSERT_EQ(api.openFrame(0), kOk);
+  std::filesystem::resize_file(path, frameOffset(bytes, 0) + kFrameHeaderSize + 5 * kPixelSize);
   EXPECT_EQ(api.getFrameSizeY(), 3);
-  EXPECT_EQ(api.getCartesianAtPixel(0, 1, px, py, pz), kReadFailed);
-  EXPECT_EQ(api.getColourAtPixel(1, 2, c, c, c), kReadFailed);
+  EXPECT_EQ(api.getCartesianAtPixel(0, 0, px, py, pz), kReadFailed);
   writeBytes(path, bytes);
-  EXPECT_EQ(api.getCartesianAtPixel(0, 1, px, py, pz), kReadFailed);
+  EXPECT_EQ(api.getColourAtPixel(0, 0, c, c, c), kReadFailed);
   ASSERT_EQ(api.openFrame(0), kOk);
-  EXPECT_EQ(api.getCartesianAtPixel(0, 1, px, py, pz), kOk);
+  EXPECT_EQ(api.getCartesianAtPixel(0, 0, px, py, pz), kOk);
 }
 
-// Two objects share nothing: interleaved calls each see their own scan.
-TEST_F(ScanFileTest, ObjectsAreIndependent) {
-  writeScan(dir.file("b.qscan"), poseFrom(0), {{1, 1, poseFrom(0), {{5, 6, 7, 1, {}}}}});
-  DotProductAPI other;
-  float oz;
-  ASSERT_EQ(other.open(dir.file("b.qscan").c_str(), nullptr) + other.openFrame(0), kOk);
-  ASSERT_EQ(api.openFrame(2) + api.getCartesianAtPixel(0, 0, px, py, pz), kOk);
-  ASSERT_EQ(other.getCartesianAtPixel(0, 0, oz, oz, oz), kOk);
-  ASSERT_EQ(api.getCartesianAtPixel(0, 0, px, py, pz), kOk);
-  EXPECT_EQ(pz, -3.4e38f);
-  EXPECT_EQ(oz, 7.0f);
-  EXPECT_EQ(api.getFrameCount() * 10 + other.getFrameCount(), 31);
+TEST(ScanStatus, DamagedFilesAreRefusedWithTheirStatus) {
+  ScratchDir dir;
+  const std::string path = dir.file("scan.qscan");
+  writeScan(path, rotationAboutZ(0),
+            {cyclingFrame(2, 3, rotationAboutZ(1), 0),
+             {0, 4, rotationAboutZ(2), {}},
+             cyclingFrame(1, 1, rotationAboutZ(3), 0)});
+  const Bytes good = readBytes(path);
+  const std::uint64_t size = good.size(), frame0 = frameOffset(good, 0),
+                      frame1 = frameOffset(good, 1), frame2 = frameOffset(good, 2);
+  const std::int32_t kMax = INT_MAX;
+  Bytes unixLineEnds = good;  // what a text-mode copy does to the "\r\n"
+  unixLineEnds.erase(unixLineEnds.begin() + 4);
+  struct Case {
+    std::string name;
+    Bytes bytes;
+    int status;
+  };
+  std::vector<Case> cases = {
+      {"good", good, kOk},
+      {"magic flipped", with<std::uint8_t>(good, 3, 'n'), kNotScanFile},
+      {"unix line ends", unixLineEnds, kNotScanFile},
+      {"newer version, shorter header",
+       with<std::uint32_t>(Bytes(good.begin(), good.begin() + 12), kVersionOffset, 2),
+       kUnsupportedVersion},
+      {"frames table into the header", with<std::uint64_t>(good, kHeaderSize + 8, 8), kDamaged},
+      {"frame 2 overlapping frame 1", with<std::uint64_t>(good, kHeaderSize + 16, frame1),
+       kDamaged},
+      {"one more pixel than the file holds", with<std::int32_t>(good, frame2 + 4, 2), kDamaged}};
+  for (const std::uint32_t version : {0u, 2u, ~0u})
+    cases.push_back({"version " + std::to_string(version), with(good, kVersionOffset, version),
+                     kUnsupportedVersion});
+  for (const std::int32_t count : {-1, 4, INT_MIN, kMax})
+    cases.push_back(
+        {"frame count " + std::to_string(count), with(good, kFrameCountOffset, count), kDamaged});
+  // 2^30 x 2^30 pixels are 2^64 bytes: zero when multiplied out in 64 bits.
+  const std::pair<std::int32_t, std::int32_t> sizes[] = {
+      {kMax, kMax}, {1 << 30, 1 << 30}, {-1, 0}, {0, -1}, {3, 3}};
+  for (const auto& [x, y] : sizes)
+    cases.push_back({"sizes " + std::to_string(x) + " x " + std::to_string(y),
+                     with(with(good, frame0, x), frame0 + 4, y), kDamaged});
+  const std::uint64_t offsets[] = {0,     kHeaderSize + 16, size,  size - kFrameHeaderSize + 1,
+                                   ~0ull, frame1 - 1,       frame0};
+  for (const std::uint64_t offset : offsets)
+    cases.push_back(
+        {"frame 1 at " + std::to_string(offset), with(good, kHeaderSize + 8, offset), kDamaged});
+  for (std::size_t cut = 0; cut < good.size(); ++cut)
+    cases.push_back({"cut to " + std::to_string(cut), Bytes(good.begin(), good.begin() + cut),
+                     cut < 8 ? kNotScanFile : kDamaged});
+
+  for (const Case& c : cases) {
+    writeBytes(path, c.bytes);
+    DotProductAPI api;
+    EXPECT_EQ(api.open(path.c_str(), nullptr), c.status) << c.name;
+    ScanReader reader;
+    EXPECT_EQ(reader.open(c.bytes.data(), c.bytes.size()), c.status) << c.name;
+    EXPECT_EQ(reader.isOpen(), c.status == kOk) << c.name;
+    EXPECT_EQ(api.getFrameCount() > 0, c.status == kOk) << c.name;
+  }
+}
+
+TEST(ScanStatus, ByteSourcesReadOnlyWhatTheyHold) {
+  ScratchDir dir;
+  const Bytes bytes = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+  writeBytes(dir.file("ten"), bytes);
+  const auto file = openFileSource(dir.file("ten"));
+  const auto memory = memorySource(bytes.data(), bytes.size());
+  ASSERT_TRUE(file);
+  for (ByteSource* source : {file.get(), memory.get()}) {
+    unsigned char out[4] = {};
+    EXPECT_EQ(source->size(), 10u);
+    EXPECT_TRUE(source->read(7, out, 3));
+    EXPECT_EQ(out[0] + out[2], 18);
+    EXPECT_TRUE(source->read(10, out, 0));
+    EXPECT_FALSE(source->read(8, out, 3));
+    EXPECT_FALSE(source->read(11, out, 0));
+    EXPECT_FALSE(source->read(~0ull, out, 2));
+  }
+  EXPECT_EQ(openFileSource(dir.file("missing")), nullptr);
+  // A reader that is not open has no frame to read.
+  std::vector<ScanPixel> pixels;
+  EXPECT_FALSE(ScanReader().readPixels(0, pixels));
+}
+
+TEST(ScanWriter, RefusalsAndFailuresLeaveNoFile) {
+  ScratchDir dir;
+  const std::string path = dir.file("scan.qscan");
+  const ScanPixel one{1, 2, 3, kHasPoint, {}};
+  const PoseArray pose = rotationAboutZ(0);
+  const auto frames = [&](ScanFrame last) {
+    return std::vector<ScanFrame>{cyclingFrame(2, 2, pose, 0), last};
+  };
+  const std::pair<const char*, std::function<void()>> invalid[] = {
+      {"negative frame count", [&] { ScanWriter(path, -1, pose); }},
+      {"negative width", [&] { ScanWriter(path, 1, pose).addFrame(-1, 1, pose, &one); }},
+      {"negative height", [&] { ScanWriter(path, 1, pose).addFrame(1, -1, pose, &one); }},
+      {"no pixels", [&] { ScanWriter(path, 1, pose).addFrame(1, 1, pose, nullptr); }},
+      {"pixel count",
+       [&] {
+         writeScan(path, pose, frames({1, 2, pose, {one}}));
+       }},
+      {"negative size in memory", [&] {
+         writeScan(path, pose, frames({-1, -1, pose, {one}}));
+       }}};
+  for (const auto& [name, write] : invalid) EXPECT_THROW(write(), std::invalid_argument) << name;
+
+  const std::pair<const char*, std::function<void()>> failing[] = {
+      {"a frame short", [&] { ScanWriter(path, 1, pose).finish(); }},
+      {"a frame too many",
+       [&] {
+         ScanWriter writer(path, 0, pose);
+         writer.addFrame(0, 0, pose, nullptr);
+       }},
+      {"finished", [&] {
+         ScanWriter writer(path, 0, pose);
+         writer.finish();
+         std::filesystem::remove(path);
+         writer.addFrame(0, 0, pose, nullptr);
+       }}};
+  for (const auto& [name, write] : failing) EXPECT_THROW(write(), std::runtime_error) << name;
+  EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+
+  try {
+    ScanWriter(dir.file("no-such-dir/scan.qscan"), 0, pose);
+    ADD_FAILURE() << "no exception";
+  } catch (const std::runtime_error& e) {
+    EXPECT_NE(std::string(e.what()).find("no-such-dir/scan.qscan.part: No such file"),
+              std::string::npos)
+        << e.what();
+  }
+
+#if defined(__linux__)
+  // A disk that fills up: the header's table, a frame, or the final table cannot be written.
+  rlimit saved;
+  getrlimit(RLIMIT_FSIZE, &saved);
+  signal(SIGXFSZ, SIG_IGN);
+  const rlimit small{4096, saved.rlim_max};
+  setrlimit(RLIMIT_FSIZE, &small);
+  const std::pair<std::int32_t, int> fills[] = {{4096, 0}, {1, 4096}};  // frames, pixels
+  for (const auto& [frameCount, pixels] : fills) {
+    EXPECT_THROW(
+        writeScan(path, pose, std::vector<ScanFrame>(frameCount, cyclingFrame(1, pixels, pose, 0))),
+        std::runtime_error)
+        << frameCount;
+  }
+  setrlimit(RLIMIT_FSIZE, &saved);
+  EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+#endif
 }
 
 }  // namespace
-}  // namespace quarn::scan::test
+}  // namespace quarn::test

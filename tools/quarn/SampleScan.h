@@ -37,7 +37,6 @@ class SampleScan {
   const scan::PoseArray& scanPose() const { return scanPose_; }
   // Maps the scan's coordinates into frame `index`'s camera coordinates.
   const scan::PoseArray& framePose(int index) const { return framePoses_[index]; }
-  const Vec3& cameraPosition(int index) const { return cameraPositions_[index]; }
 
   // Ray casts frame `index` into `pixels` (width * height, pixel (x, y) at x * height + y),
   // counting into `summary`.

@@ -147,24 +147,4 @@ bool Scene::intersect(const Vec3& origin, const Vec3& direction, double maxDista
   return true;
 }
 
-double Scene::distanceToSurface(const Vec3& p) const {
-  double nearest = HUGE_VAL;
-  for (const Rectangle& r : rectangles_) {
-    const int a = r.axis, u = a == 0 ? 1 : 0, v = a == 2 ? 1 : 2;
-    const double du = std::max({r.low[0] - p[u], 0.0, p[u] - r.high[0]});
-    const double dv = std::max({r.low[1] - p[v], 0.0, p[v] - r.high[1]});
-    nearest = std::min(nearest, std::sqrt(du * du + dv * dv + (p[a] - r.level) * (p[a] - r.level)));
-  }
-  for (const Box& b : boxes_) {
-    const Vec3 q = (turn(-b.yaw) * (p - b.centre)).cwiseAbs() - b.half;
-    const double outside = q.cwiseMax(0.0).norm();
-    const double inside = std::min(q.maxCoeff(), 0.0);
-    nearest = std::min(nearest, std::abs(outside + inside));
-  }
-  for (const Sphere& s : spheres_) {
-    nearest = std::min(nearest, std::abs((p - s.centre).norm() - s.radius));
-  }
-  return nearest;
-}
-
 }  // namespace quarn::tool

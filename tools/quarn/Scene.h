@@ -30,9 +30,6 @@ class Scene {
   bool intersect(const Vec3& origin, const Vec3& direction, double maxDistance,
                  SurfaceHit& hit) const;
 
-  // Distance from `p` to the nearest surface: 0 on a surface, positive off all of them.
-  double distanceToSurface(const Vec3& p) const;
-
   const Vec3& roomSize() const { return roomSize_; }
 
   // A surface patch: an axis-aligned rectangle (floor, wall) or a box turned about z.

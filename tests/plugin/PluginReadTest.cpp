@@ -1,0 +1,220 @@
+// The plug-in's read against a scripted SDK: the calls it makes, what it prints, what the
+// host's matrices hold afterwards, and that a failed read leaves them alone.
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <limits>
+
+#include <gtest/gtest.h>
+
+#include "CapturedStdout.h"
+#include "HostMatrices.h"
+#include "OtherName.h"
+#include "ScratchDir.h"
+#include "ScriptedScanner.h"
+
+namespace {
+
+using Calls = std::vector<std::string>;
+
+const std::string kIdentityPrint = "Global scene transform T_g_r =\n1 0 0 0\n0 1 0 0\n0 0 1 0\n\n";
+
+class PluginRead : public ::testing::Test {
+ protected:
+  void SetUp() override { scannerScript() = ScannerScript{}; }
+
+  // Reads the scripted scan into `host`, capturing what the plug-in prints.
+  bool read(HostMatrices& host, const char* path = "scan.bin", int scanIndex = 0) {
+    CapturedStdout capture(scratch.file("stdout.txt"));
+    const bool result = host.read(&readDotProduct, path, scanIndex);
+    console = capture.text();
+    return result;
+  }
+
+  ScratchDir scratch;
+  std::string console;
+};
+
+TEST_F(PluginRead, CallsTheSdkInOrder) {
+  ScannerScript& script = scannerScript();
+  script.frameCount = 2;
+  script.frames = {ScriptedFrame{}, ScriptedFrame{}};  // the second has no pixels
+  script.frames[0].sizeX = 1;
+  script.frames[0].sizeY = 2;
+  script.frames[0].pixels[{0, 0}].point = std::array<float, 3>{1, 2, 3};  // without colour
+  HostMatrices host;
+  ASSERT_TRUE(read(host));
+  // clang-format off
+  EXPECT_EQ(script.calls, (Calls{"construct", "open scan.bin", "getFrameCount",
+      "getPositionAndOrientation", "openFrame 0", "getFrameSizeX", "getFrameSizeY", "openFrame 1",
+      "getFrameSizeX", "getFrameSizeY", "openFrame 0", "getFrameSizeX", "getFrameSizeY",
+      "getFramePositionAndOrientation", "point 0,0", "colour 0,0", "point 0,1", "openFrame 1",
+      "getFrameSizeX", "getFrameSizeY", "getFramePositionAndOrientation", "destroy"}));
+  // clang-format on
+  EXPECT_EQ(console, "2 frames found.\n" + kIdentityPrint);
+}
+
+// The scan index, an empty scan and the retry under the file's other name (the real one of
+// this platform, with an SDK that refuses the first name).
+TEST_F(PluginRead, ScanIndexAndRetryUnderTheOtherName) {
+  const std::filesystem::path file = scratch.path() / "scan.bin";
+  std::ofstream(file) << "x";
+#if defined(_WIN32)
+  const std::string given = file.u8string();  // the folder's name is too long for 8.3
+#else
+  const std::string given = std::filesystem::relative(file).string();
+#endif
+  const std::string other = expectedOtherName(file), frames = "12 frames found.\n";
+  ASSERT_NE(other, given);
+  const std::string retry = "Reading from short path: " + other + "\n";
+  struct Case {
+    std::vector<int> openResults;
+    const char* path;
+    int scanIndex;
+    bool result;
+    std::string console;
+    Calls calls;  // the first calls
+  };
+  // clang-format off
+  const Case cases[] = {
+      {{0}, "scan.bin", 1, false, frames, {"construct", "open scan.bin", "getFrameCount", "destroy"}},
+      {{0}, "scan.bin", -3, true, frames + kIdentityPrint, {}},
+      {{3, 0}, given.c_str(), 0, true, retry + frames + kIdentityPrint,
+       {"construct", "open " + given, "open " + other, "getFrameCount"}},
+      {{1, 1}, given.c_str(), 0, false, retry, {"construct", "open " + given, "open " + other, "destroy"}},
+      {{1}, "no/such/scan.bin", 0, false, "", {"construct", "open no/such/scan.bin", "destroy"}},
+      {{}, nullptr, 0, false, "", {"construct", "destroy"}}};
+  // clang-format on
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.console);
+    scannerScript() = ScannerScript{};
+    scannerScript().openResults = c.openResults;
+    scannerScript().frameCount = 12;
+    scannerScript().frames.resize(12);
+    HostMatrices host;
+    EXPECT_EQ(read(host, c.path, c.scanIndex), c.result);
+    EXPECT_EQ(console, c.console);
+    const Calls& calls = scannerScript().calls;
+    EXPECT_EQ(Calls(calls.begin(), calls.begin() + std::min(calls.size(), c.calls.size())),
+              c.calls);
+    // A refused read touches nothing; an empty scan gives 3 x 0.
+    EXPECT_TRUE(c.result ? host.points.rows() == 3 && host.colours.size() + host.points.size() == 0
+                         : host.untouched());
+  }
+}
+
+// Valid pixels fill the first columns, frame by frame, x outer, y inner; the rest are NaN and
+// colour 0. Frame 0 is 3 x 2, so swapping the loops would change the order. Identity poses
+// give the SDK's floats back, and negative zeros come out positive.
+TEST_F(PluginRead, ValidPixelsFillTheFirstColumnsInOrder) {
+  ScannerScript& script = scannerScript();
+  script.frameCount = 5;
+  ScriptedFrame negative, zeros = fullFrame(1, 1, 0);
+  negative.sizeX = -5;
+  negative.sizeY = -7;  // 35 pixels if multiplied as reported
+  zeros.pixels[{0, 0}].point = std::array<float, 3>{-0.0f, -0.0f, -0.0f};
+  script.globalPose = zeros.pose = poseWithTranslation(-0.0, -0.0, -0.0);
+  script.frames = {fullFrame(3, 2, 10), negative, fullFrame(0, 3, 0), fullFrame(2, 2, 20), zeros};
+  script.frames[0].pixels[{1, 0}].point.reset();
+  script.frames[3].pixels[{0, 1}].colour.reset();
+  script.frames[3].pixels[{1, 1}].point = std::array<float, 3>{1.1f, -3.3e-30f, 3.4e38f};
+  HostMatrices host;
+  ASSERT_TRUE(read(host));
+  ASSERT_EQ(host.points.cols(), 11);
+  ASSERT_EQ(host.colours.cols(), 11);
+  const int expected[][3] = {{10, 0, 0}, {10, 0, 1}, {10, 1, 1}, {10, 2, 0},
+                             {10, 2, 1}, {20, 0, 0}, {20, 1, 0}};  // base, x, y
+  for (int k = 0; k < 7; ++k) {
+    const float base = expected[k][0], x = expected[k][1], y = expected[k][2];
+    EXPECT_EQ(host.points.col(k), Eigen::Vector3d(base + x, base + y, base + (x + y) / 4)) << k;
+    EXPECT_EQ(host.colours.col(k).cast<float>(), Eigen::Vector3f(x, y, 7)) << k;
+  }
+  EXPECT_EQ(host.points.col(7), Eigen::Vector3d(1.1f, -3.3e-30f, 3.4e38f));
+  EXPECT_EQ(host.points.col(8), Eigen::Vector3d::Zero());
+  EXPECT_FALSE(std::signbit(host.points(0, 8)) || std::signbit(host.points(1, 8)) ||
+               std::signbit(host.points(2, 8)));
+  EXPECT_TRUE(host.points.rightCols(2).array().isNaN().all());
+  EXPECT_FALSE(host.colours.rightCols(2).any());
+  // Only the 11 pixels that exist are asked for.
+  EXPECT_EQ(std::count_if(script.calls.begin(), script.calls.end(),
+                          [](const std::string& call) { return call.rfind("point", 0) == 0; }),
+            11);
+}
+
+// Points and colours always get new storage; the transform keeps storage of 16 elements and
+// takes the raw pose row by row, with the identity in the upper-left 3 x 3.
+TEST_F(PluginRead, FreshStorageAndTheRawPoseRowByRow) {
+  Pose& pose = scannerScript().globalPose = poseWithTranslation(0.1, 0.2, 0.3);
+  for (const int i : {3, 7, 11, 15, 16}) pose[i] = 0.5 * i;
+  const double expected[16] = {1, 0, 0, 0.1, 0, 1, 0, 0.2, 0, 0, 1, 0.3, 1.5, 3.5, 5.5, 7.5};
+  for (const int rows : {2, 3}) {  // 2 x 8 and 3 x 3
+    HostMatrices host;
+    host.transform.resize(rows, rows == 2 ? 8 : 3);
+    const void* old[] = {host.points.data(), host.colours.data(), host.transform.data()};
+    ASSERT_TRUE(read(host));
+    EXPECT_NE(host.points.data(), old[0]);
+    EXPECT_NE(host.colours.data(), old[1]);
+    EXPECT_EQ(host.transform.data() == old[2], rows == 2) << rows;
+    ASSERT_EQ(host.transform.rows() * 10 + host.transform.cols(), 44);
+    EXPECT_EQ(std::memcmp(host.transform.data(), expected, sizeof expected), 0);
+  }
+}
+
+// Every way a read can fail once the scan is open: false, the SDK object destroyed once, and
+// the host's matrices exactly as they were.
+TEST_F(PluginRead, FailedReadsLeaveTheHostMatricesAlone) {
+  Pose reflection = poseWithTranslation(0, 0, 0), zeroRow = reflection, withNaN = reflection;
+  reflection[10] = -1.0;
+  zeroRow[1] = zeroRow[5] = zeroRow[9] = 0.0;
+  withNaN[4] = std::numeric_limits<double>::quiet_NaN();
+  ScriptedFrame reflected = fullFrame(1, 1, 0.5f), emptyZeroRow, unwritten = fullFrame(1, 1, 0),
+                grows = fullFrame(3, 3, 0.0f), huge, tooLarge;
+  reflected.pose = reflection;
+  emptyZeroRow.pose = zeroRow;
+  unwritten.writesPose = false;
+  grows.sizeX = 2;
+  grows.laterSizes = std::make_pair(3, 3);
+  huge.sizeX = huge.sizeY = std::numeric_limits<int>::max();
+  tooLarge.sizeX = tooLarge.sizeY = 1 << 21;  // 2^42 pixels: 100 TB of points
+  const ScriptedFrame full = fullFrame(2, 2, 0.0f);
+  struct Case {
+    const char* name;
+    Pose globalPose;
+    std::vector<ScriptedFrame> frames;
+    bool throwOnPixel;
+  };
+  const Pose identity = poseWithTranslation(0, 0, 0);
+  // clang-format off
+  const Case cases[] = {
+      {"reflected global pose", reflection, {}, false},
+      {"zero row in global pose", zeroRow, {}, false},
+      {"NaN in global pose", withNaN, {}, false},
+      {"reflected frame pose", identity, {full, reflected}, false},
+      {"bad pose of a frame without pixels", identity, {full, emptyZeroRow}, false},
+      {"frame pose never written", identity, {unwritten}, false},
+      {"sizes grew between the passes", identity, {grows}, false},
+      {"more pixels than any matrix holds", identity, {huge, huge, huge}, false},
+      {"more memory than the machine has", identity, {tooLarge}, false},
+      {"SDK throws", identity, {full}, true}};
+  // clang-format on
+  for (const Case& c : cases) {
+    scannerScript() = ScannerScript{};
+    scannerScript().globalPose = c.globalPose;
+    scannerScript().frames = c.frames;
+    scannerScript().frameCount = static_cast<int>(c.frames.size());
+    scannerScript().throwOnPixel = c.throwOnPixel;
+    HostMatrices host;
+    EXPECT_FALSE(read(host)) << c.name;
+    EXPECT_TRUE(host.untouched()) << c.name;
+    const Calls& calls = scannerScript().calls;
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "destroy"), 1) << c.name;
+    EXPECT_EQ(calls.back(), "destroy") << c.name;
+  }
+  EXPECT_EQ(readDotProductNumberOfScans(nullptr), 1);
+}
+
+}  // namespace
