@@ -1,8 +1,10 @@
 // The built plug-in loaded at run time as a host loads it, reading scan files written with
 // the scan writer through the reference SDK library, compared with TooN's results to the bit.
 // A compiler that drops the rounding to single precision after a transform (GCC's SLP
-// vectorizer does at -O2) makes the comparison fail.
+// vectorizer does at -O2) makes the comparison fail; frames of 3 x 2 and 2 x 3 pixels make a
+// swap of the x and y loops fail.
 
+#include <cmath>
 #include <filesystem>
 
 #include <gtest/gtest.h>
@@ -22,18 +24,16 @@ namespace fs = std::filesystem;
 
 class HostLoadTest : public ::testing::Test {
  protected:
-  // Writes the scan, reads it through the loaded plug-in and compares it with the reference;
-  // returns what the plug-in printed.
+  // Writes the scan under `name`, reads it through the loaded plug-in and compares the result
+  // with the reference; returns what the plug-in printed.
   std::string readExactly(const PoseArray& globalPose, const std::vector<ScanFrame>& frames,
                           const std::string& name = "scan.qscan") {
-    writeScan(scratch.file("scan.qscan"), globalPose, frames);
-    if (name != "scan.qscan")
-      fs::copy_file(scratch.file("scan.qscan"), scratch.path() / fs::u8path(name));
+    const fs::path path = scratch.path() / fs::u8path(name);
+    writeScan(scratch.file("written.qscan"), globalPose, frames);
+    fs::rename(scratch.file("written.qscan"), path);
     CapturedStdout capture(scratch.file("stdout.txt"));
-    const bool read =
-        host.read(plugin.readDotProduct, (scratch.path() / fs::u8path(name)).u8string().c_str());
+    EXPECT_TRUE(host.read(plugin.readDotProduct, path.u8string().c_str()));
     const std::string printed = capture.text();
-    EXPECT_TRUE(read);
     EXPECT_EQ(
         differenceFromReference(globalPose, frames, host.points, host.colours, host.transform), "");
     return printed;
@@ -45,27 +45,29 @@ class HostLoadTest : public ::testing::Test {
 };
 
 TEST_F(HostLoadTest, ReadsAWrittenScanExactly) {
-  std::vector<ScanFrame> frames = {cyclingFrame(3, 2, rotationAboutZ(1.1, 1, 2, 3), 0.5f),
-                                   cyclingFrame(0, 4, rotationAboutZ(0), 0),
-                                   cyclingFrame(2, 3, rotationAboutZ(-2.5, 0.25, 0, -1), -4.0f)};
-  frames[2].pixels[0].x = -0.0f;
+  const std::vector<ScanFrame> frames = {cyclingFrame(3, 2, rotationAboutZ(1.1, 1, 2, 3), 0.5f),
+                                         cyclingFrame(0, 4, rotationAboutZ(0), 0),
+                                         cyclingFrame(2, 3, rotationAboutZ(-2.5, 0.25, 0, -1), -4)};
   EXPECT_EQ(readExactly(rotationAboutZ(0.3, 0.1, -2.0, 0.7), frames),
-            "3 frames found.\n"
-            "Global scene transform T_g_r =\n"
-            "0.955336 -0.29552 0 0.1\n"
-            "0.29552 0.955336 0 -2\n"
-            "0 0 1 0.7\n"
-            "\n");
+            "3 frames found.\nGlobal scene transform T_g_r =\n0.955336 -0.29552 0 0.1\n"
+            "0.29552 0.955336 0 -2\n0 0 1 0.7\n\n");
+  // Identity poses give the SDK's floats back, and negative zeros come out positive, also
+  // where the translations are negative zeros.
+  PoseArray negativeZero = rotationAboutZ(0, -0.0, -0.0, -0.0);
+  ScanFrame zeros = cyclingFrame(1, 1, negativeZero, 0);
+  zeros.pixels[0] = {-0.0f, -0.0f, -0.0f, 3, {1, 2, 3}};
+  readExactly(negativeZero, {zeros});
+  EXPECT_FALSE(std::signbit(host.points(0, 0)) || std::signbit(host.points(1, 0)) ||
+               std::signbit(host.points(2, 0)));
   // The result reads the same taken as a bool or as an int.
   using AsInt =
       int (*)(const char*, int, Eigen::MatrixXd&, ColourMatrix&, void*, void*, Eigen::MatrixXd&);
   const auto readAsInt = reinterpret_cast<AsInt>(plugin.symbol("readDotProduct"));
   CapturedStdout quiet(scratch.file("stdout.txt"));
-  const std::string path = scratch.file("scan.qscan");
-  EXPECT_EQ(readAsInt(path.c_str(), 0, host.points, host.colours, nullptr, nullptr, host.transform),
-            1);
-  EXPECT_EQ(readAsInt(path.c_str(), 1, host.points, host.colours, nullptr, nullptr, host.transform),
-            0);
+  for (const int index : {0, 1})
+    EXPECT_EQ(readAsInt(scratch.file("scan.qscan").c_str(), index, host.points, host.colours,
+                        nullptr, nullptr, host.transform),
+              1 - index);
 }
 
 // Outputs of several megabytes have their pages mapped in beside the pixel loop: the result
@@ -83,8 +85,8 @@ TEST_F(HostLoadTest, LargeScanIsExactToo) {
 TEST_F(HostLoadTest, NonAsciiNameIsReadUnderItsShortName) {
   if (narrowNamesAreUtf8()) GTEST_SKIP() << "narrow opens take UTF-8 here: nothing to retry";
   const std::string name = u8"\u00DCberpr\u00FCfung \u00F1 \u6E2C.scan";
-  const std::vector<ScanFrame> frames = {cyclingFrame(2, 3, rotationAboutZ(0.4, -1, 0, 2), 0.25f)};
-  const std::string printed = readExactly(rotationAboutZ(-0.7, 3.0, 0.5, -1.25), frames, name);
+  const std::string printed = readExactly(
+      rotationAboutZ(-0.7, 3, 0.5), {cyclingFrame(2, 3, rotationAboutZ(0.4, -1, 0, 2), 0)}, name);
   const std::string shortName = expectedOtherName(scratch.path() / fs::u8path(name));
   ASSERT_NE(shortName, (scratch.path() / fs::u8path(name)).u8string());
   EXPECT_EQ(printed.rfind("Reading from short path: " + shortName + "\n1 frames found.\n", 0), 0u);

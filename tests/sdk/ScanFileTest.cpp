@@ -6,8 +6,8 @@
 
 #include <climits>
 #include <cmath>
-#include <cstring>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <stdexcept>
@@ -226,34 +226,28 @@ TEST(ScanWriter, RefusalsAndFailuresLeaveNoFile) {
   const auto frames = [&](ScanFrame last) {
     return std::vector<ScanFrame>{cyclingFrame(2, 2, pose, 0), last};
   };
+  // clang-format off
   const std::pair<const char*, std::function<void()>> invalid[] = {
       {"negative frame count", [&] { ScanWriter(path, -1, pose); }},
       {"negative width", [&] { ScanWriter(path, 1, pose).addFrame(-1, 1, pose, &one); }},
       {"negative height", [&] { ScanWriter(path, 1, pose).addFrame(1, -1, pose, &one); }},
       {"no pixels", [&] { ScanWriter(path, 1, pose).addFrame(1, 1, pose, nullptr); }},
-      {"pixel count",
-       [&] {
-         writeScan(path, pose, frames({1, 2, pose, {one}}));
-       }},
-      {"negative size in memory", [&] {
-         writeScan(path, pose, frames({-1, -1, pose, {one}}));
-       }}};
+      {"pixel count", [&] { writeScan(path, pose, frames({1, 2, pose, {one}})); }},
+      {"negative size in memory", [&] { writeScan(path, pose, frames({-1, -1, pose, {one}})); }}};
   for (const auto& [name, write] : invalid) EXPECT_THROW(write(), std::invalid_argument) << name;
-
-  const std::pair<const char*, std::function<void()>> failing[] = {
-      {"a frame short", [&] { ScanWriter(path, 1, pose).finish(); }},
-      {"a frame too many",
-       [&] {
-         ScanWriter writer(path, 0, pose);
-         writer.addFrame(0, 0, pose, nullptr);
-       }},
-      {"finished", [&] {
-         ScanWriter writer(path, 0, pose);
-         writer.finish();
+  const std::pair<const char*, std::function<void(ScanWriter&)>> failing[] = {
+      {"a frame short", [&](ScanWriter& w) { w.addFrame(0, 0, pose, nullptr); w.finish(); }},
+      {"a frame too many", [&](ScanWriter& w) { for (int f = 0; f < 3; ++f) w.addFrame(0, 0, pose, nullptr); }},
+      {"finished", [&](ScanWriter& w) {
+         for (int f = 0; f < 2; ++f) w.addFrame(0, 0, pose, nullptr);
+         w.finish();
          std::filesystem::remove(path);
-         writer.addFrame(0, 0, pose, nullptr);
-       }}};
-  for (const auto& [name, write] : failing) EXPECT_THROW(write(), std::runtime_error) << name;
+         w.addFrame(0, 0, pose, nullptr); }}};
+  // clang-format on
+  for (const auto& [name, write] : failing) {
+    ScanWriter writer(path, 2, pose);
+    EXPECT_THROW(write(writer), std::runtime_error) << name;
+  }
   EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
 
   try {
