@@ -11,6 +11,9 @@ from ._layout import PLUGIN as _PLUGIN
 from . import _quarn
 from ._quarn import Scan, ScanError
 
+# Named as the user imports them, in reprs and tracebacks.
+Scan.__module__ = ScanError.__module__ = __name__
+
 __all__ = ["read", "Scan", "ScanError", "default_plugin"]
 
 
