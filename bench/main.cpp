@@ -23,6 +23,7 @@
 #include "Open3DRead.h"
 #include "Platform.h"
 #include "PluginLibrary.h"
+#include "PythonRead.h"
 
 namespace {
 
@@ -104,6 +105,10 @@ int run(const tool::SampleOptions& size, int runs, const std::string& dataDir,
   const double bound = touch[fastest].seconds + read.seconds;
   const PeakMemory peak = measureImportPeak(child, pluginPath, files.scan);
   if (peak.columns != pixels) throw std::runtime_error("the import child read another scan");
+#if defined(QUARN_BENCH_PYTHON)
+  const PythonRead python = timePythonRead(files.scan, pluginPath, runs);
+  if (python.pixels != pixels) throw std::runtime_error("the Python read read another scan");
+#endif
 
   const double perPixel = 1e9 / static_cast<double>(pixels);
   std::cerr << "bench: " << size.frames << " frames of " << size.width << " x " << size.height
@@ -128,6 +133,10 @@ int run(const tool::SampleOptions& size, int runs, const std::string& dataDir,
   printLine(
       "peak_rss_over_output",
       static_cast<double>(peak.peakBytes) / static_cast<double>(kOutputBytesPerPixel * pixels), 3);
+#if defined(QUARN_BENCH_PYTHON)
+  printLine("python_read_ns_per_pixel", python.seconds * perPixel, 2);
+  printLine("ratio_python_vs_import", python.seconds / import.seconds, 3);
+#endif
   std::fflush(stdout);
   std::cerr << "bench: took "
             << std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count()
