@@ -1,5 +1,4 @@
-import os, re, subprocess, sys
-import numpy as np, open3d as o3d, pytest, quarn
+import os, re, subprocess, sys, numpy as np, open3d as o3d, pytest, quarn
 
 # A child's output over 27 bytes per pixel, or a ScanError in a memory cgroup given as argv[2].
 CHILD = r"""import os, re, sys, quarn
@@ -32,8 +31,8 @@ def test_read_equals_the_import_through_the_plugin_to_the_bit(d):
     assert same(scan.points, np.asarray(ply.points)), "points differ from quarn import's"
     assert same(scan.colours / 255.0, np.asarray(ply.colors)), "colours differ"
     assert same(scan.transform, transform), "transform is not the scan pose's"
-    assert same(np.asarray(cloud.points), np.asarray(ply.points)), "to_open3d's points differ"
-    assert same(np.asarray(cloud.colors), np.asarray(ply.colors)), "to_open3d's colours differ"
+    assert same(np.asarray(cloud.points), np.asarray(ply.points)) and same(
+        np.asarray(cloud.colors), np.asarray(ply.colors)), "to_open3d differs from the PLY's cloud"
 
 
 def test_arrays_view_the_output_and_the_peak_is_the_output(d):
@@ -44,17 +43,12 @@ def test_arrays_view_the_output_and_the_peak_is_the_output(d):
     assert float(child.stdout.split()[-1]) <= 1.15, child.stderr
 
 
-def bad(change):
-    def make(d, path):
-        path.write_bytes(change(bytearray((d / "s.scan").read_bytes())))
-        return [path]
-    return make
+def bad(change):  # the small scan's bytes changed, at a path of the test's own
+    return lambda d, p: p.write_bytes(change((d / "s.scan").read_bytes())) and [p]
 
 
-def reflected(data):  # the scan pose's first column negated
-    for sign in (23, 31, 39):
-        data[sign] ^= 0x80
-    return data
+def reflected(b):  # the scan pose's first column negated
+    return b[:16] + (-np.frombuffer(b[16:40], "<f8")).tobytes() + b[40:]
 
 
 FAILURES = {
@@ -79,12 +73,11 @@ def test_failure_raises_its_reason_and_the_interpreter_goes_on(d, tmp_path, make
 
 def test_too_little_memory_is_a_scan_error(d):
     mine = re.search(r"^\d+:memory:(.*)$", open("/proc/self/cgroup").read(), re.M)
-    parent = "/sys/fs/cgroup/memory" + (mine[1] if mine else "/none")
-    if not os.access(parent + "/memory.limit_in_bytes", os.W_OK):
+    group = f"/sys/fs/cgroup/memory{mine[1] if mine else '/none'}/quarn-test-{os.getpid()}"
+    if not os.access(os.path.dirname(group), os.W_OK):
         pytest.skip("no cgroup v1 memory controller to put a child into")
-    group = f"{parent}/quarn-test-{os.getpid()}"
     os.mkdir(group)
-    try:  # 83 MB of output in a 64 MB group
+    try:  # 83 MB of output in a 64 MB group: admission refuses it (the OOM killer would not)
         open(group + "/memory.limit_in_bytes", "w").write(str(64 << 20))
         child = subprocess.run([sys.executable, "-c", CHILD, d / "big.scan", group],
                                capture_output=True, text=True)
