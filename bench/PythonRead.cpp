@@ -15,14 +15,14 @@ extern char** environ;
 
 namespace quarn::bench {
 
-PythonRead timePythonRead(const std::string& scan, const std::string& plugin, int runs) {
+double timePythonRead(const std::string& scan, const std::string& plugin, std::int64_t pixels) {
   int pipeEnds[2];
   if (pipe2(pipeEnds, O_CLOEXEC) != 0) throw std::runtime_error("cannot make a pipe");
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 1);
   std::vector<std::string> arguments = {QUARN_BENCH_PYTHON, QUARN_BENCH_PYTHON_SCRIPT, scan, plugin,
-                                        std::to_string(runs)};
+                                        "1"};
   std::vector<std::string> environment = {"PYTHONPATH=" QUARN_BENCH_PYTHONPATH};
   for (char** variable = environ; *variable != nullptr; ++variable) {
     if (std::strncmp(*variable, "PYTHONPATH=", 11) != 0) environment.emplace_back(*variable);
@@ -57,7 +57,8 @@ PythonRead timePythonRead(const std::string& scan, const std::string& plugin, in
       !std::regex_search(text, found, std::regex("python_read_seconds: (\\S+) pixels: (\\d+)"))) {
     throw std::runtime_error("the Python read failed (" QUARN_BENCH_PYTHON_SCRIPT ")");
   }
-  return {std::stod(found[1]), std::stoll(found[2])};
+  if (std::stoll(found[2]) != pixels) throw std::runtime_error("the Python read read another scan");
+  return std::stod(found[1]);
 }
 
 }  // namespace quarn::bench

@@ -7,13 +7,9 @@
 
 namespace quarn::bench {
 
-struct PythonRead {
-  double seconds = 0;  // the best of the runs
-  std::int64_t pixels = 0;
-};
-
-// Runs the timing script on `scan` through `plugin`, `runs` times, with the build's package on
-// PYTHONPATH. Throws std::runtime_error when the child fails or says nothing.
-PythonRead timePythonRead(const std::string& scan, const std::string& plugin, int runs);
+// Seconds one quarn.read of `scan` through `plugin` takes in a child running the timing script
+// with the build's package on PYTHONPATH. Throws std::runtime_error when the child fails or its
+// read did not give `pixels` pixels.
+double timePythonRead(const std::string& scan, const std::string& plugin, std::int64_t pixels);
 
 }  // namespace quarn::bench

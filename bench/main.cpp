@@ -72,7 +72,7 @@ int run(const tool::SampleOptions& size, int runs, const std::string& dataDir,
   timeFileRead(files.scan, buffer, scanBytes);
   timeFileRead(files.ply, buffer, plyBytes);
 
-  Best import, open3d, read;
+  Best import, open3d, read, python;
   std::vector<Best> touch(std::size(kTouchMethods));
   ImportResult imported;
   for (int r = 0; r < runs; ++r) {
@@ -81,6 +81,9 @@ int run(const tool::SampleOptions& size, int runs, const std::string& dataDir,
       throw std::runtime_error("the plug-in read " + std::to_string(imported.columns) +
                                " pixels, the scan has " + std::to_string(pixels));
     }
+#if defined(QUARN_BENCH_PYTHON)
+    python.add(timePythonRead(files.scan, pluginPath, pixels));  // beside the import it matches
+#endif
     std::size_t open3dPoints = 0;
     open3d.add(timeOpen3DRead(files.ply, open3dPoints));
     if (static_cast<std::int64_t>(open3dPoints) != imported.valid) {
@@ -105,10 +108,6 @@ int run(const tool::SampleOptions& size, int runs, const std::string& dataDir,
   const double bound = touch[fastest].seconds + read.seconds;
   const PeakMemory peak = measureImportPeak(child, pluginPath, files.scan);
   if (peak.columns != pixels) throw std::runtime_error("the import child read another scan");
-#if defined(QUARN_BENCH_PYTHON)
-  const PythonRead python = timePythonRead(files.scan, pluginPath, runs);
-  if (python.pixels != pixels) throw std::runtime_error("the Python read read another scan");
-#endif
 
   const double perPixel = 1e9 / static_cast<double>(pixels);
   std::cerr << "bench: " << size.frames << " frames of " << size.width << " x " << size.height
@@ -134,6 +133,7 @@ int run(const tool::SampleOptions& size, int runs, const std::string& dataDir,
       "peak_rss_over_output",
       static_cast<double>(peak.peakBytes) / static_cast<double>(kOutputBytesPerPixel * pixels), 3);
 #if defined(QUARN_BENCH_PYTHON)
+  std::cerr << "bench: python s " << runsText(python) << '\n';
   printLine("python_read_ns_per_pixel", python.seconds * perPixel, 2);
   printLine("ratio_python_vs_import", python.seconds / import.seconds, 3);
 #endif
