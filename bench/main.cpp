@@ -23,6 +23,7 @@
 #include "Open3DRead.h"
 #include "Platform.h"
 #include "PluginLibrary.h"
+#include "PythonRead.h"
 
 namespace {
 
@@ -71,7 +72,7 @@ int run(const tool::SampleOptions& size, int runs, const std::string& dataDir,
   timeFileRead(files.scan, buffer, scanBytes);
   timeFileRead(files.ply, buffer, plyBytes);
 
-  Best import, open3d, read;
+  Best import, open3d, read, python;
   std::vector<Best> touch(std::size(kTouchMethods));
   ImportResult imported;
   for (int r = 0; r < runs; ++r) {
@@ -80,6 +81,9 @@ int run(const tool::SampleOptions& size, int runs, const std::string& dataDir,
       throw std::runtime_error("the plug-in read " + std::to_string(imported.columns) +
                                " pixels, the scan has " + std::to_string(pixels));
     }
+#if defined(QUARN_BENCH_PYTHON)
+    python.add(timePythonRead(files.scan, pluginPath, pixels));  // beside the import it matches
+#endif
     std::size_t open3dPoints = 0;
     open3d.add(timeOpen3DRead(files.ply, open3dPoints));
     if (static_cast<std::int64_t>(open3dPoints) != imported.valid) {
@@ -128,6 +132,11 @@ int run(const tool::SampleOptions& size, int runs, const std::string& dataDir,
   printLine(
       "peak_rss_over_output",
       static_cast<double>(peak.peakBytes) / static_cast<double>(kOutputBytesPerPixel * pixels), 3);
+#if defined(QUARN_BENCH_PYTHON)
+  std::cerr << "bench: python s " << runsText(python) << '\n';
+  printLine("python_read_ns_per_pixel", python.seconds * perPixel, 2);
+  printLine("ratio_python_vs_import", python.seconds / import.seconds, 3);
+#endif
   std::fflush(stdout);
   std::cerr << "bench: took "
             << std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count()

@@ -1,0 +1,87 @@
+import os, re, subprocess, sys, numpy as np, open3d as o3d, pytest, quarn
+
+# A child's output over 27 bytes per pixel, or a ScanError in a memory cgroup given as argv[2].
+CHILD = r"""import os, re, sys, quarn
+if len(sys.argv) > 2: open(sys.argv[2] + "/cgroup.procs", "w").write(str(os.getpid()))
+before = int(open("/proc/self/statm").read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
+scan = quarn.read(sys.argv[1])
+peak = int(re.search(r"VmHWM:\s*(\d+)", open("/proc/self/status").read())[1]) * 1024
+print((peak - before) / (27 * scan.pixels))"""
+
+
+@pytest.fixture(scope="module")
+def d(tmp_path_factory):
+    d, tool = tmp_path_factory.mktemp("scans"), os.environ["QUARN_TOOL"]
+    for args in (["sample", "-o", d / "s.scan", "--frames", "3", "--width", "64", "--height", "48"],
+                 ["sample", "-o", d / "big.scan"], ["import", d / "s.scan", "-o", d / "s.ply"]):
+        subprocess.run([tool, *args], check=True, capture_output=True)
+    return d
+
+
+def same(a, b):
+    return a.dtype == b.dtype and a.shape == b.shape and a.tobytes() == b.tobytes()
+
+
+def test_read_equals_the_import_through_the_plugin_to_the_bit(d):
+    scan, ply = quarn.read(d / "s.scan"), o3d.io.read_point_cloud(str(d / "s.ply"))
+    cloud, pose = scan.to_open3d(), np.fromfile(d / "s.scan", "<f8", 17, offset=16)
+    transform = np.eye(4)
+    transform[:3, 3], transform[3] = pose[[3, 7, 11]], pose[12:16]
+    assert scan.pixels == 3 * 64 * 48 and len(ply.points) > 0
+    assert same(scan.points, np.asarray(ply.points)), "points differ from quarn import's"
+    assert same(scan.colours / 255.0, np.asarray(ply.colors)), "colours differ"
+    assert same(scan.transform, transform), "transform is not the scan pose's"
+    assert same(np.asarray(cloud.points), np.asarray(ply.points)) and same(
+        np.asarray(cloud.colors), np.asarray(ply.colors)), "to_open3d differs from the PLY's cloud"
+
+
+def test_arrays_view_the_output_and_the_peak_is_the_output(d):
+    scan = quarn.read(d / "s.scan")
+    for a in (scan.points, scan.colours, scan.transform):
+        assert not a.flags.owndata and isinstance(a.base, quarn.Scan), "a copy"
+    child = subprocess.run([sys.executable, "-c", CHILD, d / "big.scan"], capture_output=True)
+    assert float(child.stdout.split()[-1]) <= 1.15, child.stderr
+
+
+def bad(change):  # the small scan's bytes changed, at a path of the test's own
+    return lambda d, p: p.write_bytes(change((d / "s.scan").read_bytes())) and [p]
+
+
+def reflected(b):  # the scan pose's first column negated
+    return b[:16] + (-np.frombuffer(b[16:40], "<f8")).tobytes() + b[40:]
+
+
+FAILURES = {
+    "missing": (lambda d, p: [p], quarn.ScanError, "no such file"),
+    "text": (bad(lambda b: b"ply\n"), quarn.ScanError, "not a scan file"),
+    "version 2": (bad(lambda b: b[:8] + b"\2" + b[9:]), quarn.ScanError, "unsupported format"),
+    "truncated": (bad(lambda b: b[:-100]), quarn.ScanError, r"damaged \(truncated or corrupt"),
+    "reflection": (bad(reflected), quarn.ScanError, r"the plug-in cannot read it \(a pose"),
+    "no plug-in": (lambda d, p: [d / "s.scan", p], quarn.ScanError, "cannot load the plug-in"),
+    "path type": (lambda d, p: [42], TypeError, "path must be a str"),
+    "plug-in type": (lambda d, p: [d / "s.scan", 3.0], TypeError, "plugin must be a str"),
+    "NUL in path": (lambda d, p: [f"{d}/s.scan\0x"], ValueError, "NUL"),
+}
+
+
+@pytest.mark.parametrize("make, error, reason", FAILURES.values(), ids=FAILURES.keys())
+def test_failure_raises_its_reason_and_the_interpreter_goes_on(d, tmp_path, make, error, reason):
+    with pytest.raises(error, match=reason):
+        quarn.read(*make(d, tmp_path / "bad"))
+    assert quarn.read(d / "s.scan").pixels == 3 * 64 * 48
+
+
+def test_too_little_memory_is_a_scan_error(d):
+    mine = re.search(r"^\d+:memory:(.*)$", open("/proc/self/cgroup").read(), re.M)
+    group = f"/sys/fs/cgroup/memory{mine[1] if mine else '/none'}/quarn-test-{os.getpid()}"
+    if not os.access(os.path.dirname(group), os.W_OK):
+        pytest.skip("no cgroup v1 memory controller to put a child into")
+    os.mkdir(group)
+    try:  # 83 MB of output in a 64 MB group: admission refuses it (the OOM killer would not)
+        open(group + "/memory.limit_in_bytes", "w").write(str(64 << 20))
+        child = subprocess.run([sys.executable, "-c", CHILD, d / "big.scan", group],
+                               capture_output=True, text=True)
+    finally:
+        os.rmdir(group)
+    assert re.search(r"ScanError: cannot read .*: needs \d+ MB of memory, \d+ MB available\n$",
+                     child.stderr), (child.returncode, child.stderr)
