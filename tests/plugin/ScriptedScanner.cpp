@@ -33,27 +33,21 @@ ScriptedFrame fullFrame(int sizeX, int sizeY, float base) {
   return frame;
 }
 
-// Per object: the open attempts, the current frame and how often each frame was opened.
+// Per object: the open attempts, the current frame and how often each frame was opened. The
+// plug-in opens only frames that exist.
 struct DotProductAPIState {
   std::size_t opens = 0;
-  int current = -1;
+  int current = 0;
   std::map<int, int> frameOpens;
 
-  const ScriptedFrame* frame() const {
-    const auto& frames = scannerScript().frames;
-    return current >= 0 && current < static_cast<int>(frames.size()) ? &frames[current] : nullptr;
-  }
+  const ScriptedFrame& frame() const { return scannerScript().frames.at(current); }
   std::pair<int, int> sizes() {
-    const ScriptedFrame* f = frame();
-    if (f == nullptr) return {0, 0};
-    return frameOpens[current] > 1 && f->laterSizes ? *f->laterSizes
-                                                    : std::make_pair(f->sizeX, f->sizeY);
+    const ScriptedFrame& f = frame();
+    return frameOpens[current] > 1 && f.laterSizes ? *f.laterSizes : std::pair{f.sizeX, f.sizeY};
   }
   const ScriptedPixel* pixel(int x, int y) const {
-    const ScriptedFrame* f = frame();
-    if (f == nullptr) return nullptr;
-    const auto found = f->pixels.find({x, y});
-    return found == f->pixels.end() ? nullptr : &found->second;
+    const auto found = frame().pixels.find({x, y});
+    return found == frame().pixels.end() ? nullptr : &found->second;
   }
 };
 
@@ -106,9 +100,8 @@ int DotProductAPI::getFrameSizeY() {
 
 int DotProductAPI::getFramePositionAndOrientation(double* pose) {
   log("getFramePositionAndOrientation");
-  const ScriptedFrame* frame = state_->frame();
-  if (frame != nullptr && frame->writesPose)
-    std::copy(frame->pose.begin(), frame->pose.end(), pose);
+  const ScriptedFrame& frame = state_->frame();
+  if (frame.writesPose) std::copy(frame.pose.begin(), frame.pose.end(), pose);
   return 0;
 }
 
