@@ -1,12 +1,12 @@
 #include "BenchData.h"
 
-#include <chrono>
 #include <filesystem>
 #include <sstream>
 
 #include "DotProductAPI.h"
 #include "ImportCommand.h"
 #include "QuietStdout.h"
+#include "Seconds.h"
 
 namespace fs = std::filesystem;
 
@@ -28,10 +28,6 @@ bool scanMatches(const std::string& path, const tool::SampleOptions& options) {
   return true;
 }
 
-double secondsSince(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
 }  // namespace
 
 BenchFiles prepareBenchFiles(const std::string& dataDir, const tool::SampleOptions& options,
@@ -47,13 +43,13 @@ BenchFiles prepareBenchFiles(const std::string& dataDir, const tool::SampleOptio
   if (!fs::exists(files.scan) || !scanMatches(files.scan, options)) {
     fs::remove(files.ply);  // it came from the scan being replaced
     log << "bench: writing " << files.scan << std::endl;
-    const auto start = std::chrono::steady_clock::now();
+    const tool::Clock::time_point start = tool::Clock::now();
     tool::writeSampleScan(files.scan, options);
-    log << "bench: wrote the scan in " << secondsSince(start) << " s" << std::endl;
+    log << "bench: wrote the scan in " << tool::secondsSince(start) << " s" << std::endl;
   }
   if (!fs::exists(files.ply)) {
     log << "bench: writing " << files.ply << std::endl;
-    const auto start = std::chrono::steady_clock::now();
+    const tool::Clock::time_point start = tool::Clock::now();
     tool::ImportOptions import;
     import.scan = files.scan;
     import.output = files.ply;
@@ -63,7 +59,7 @@ BenchFiles prepareBenchFiles(const std::string& dataDir, const tool::SampleOptio
       QuietStdout quiet;
       tool::importScan(import, report);
     }
-    log << "bench: wrote the PLY in " << secondsSince(start) << " s" << std::endl;
+    log << "bench: wrote the PLY in " << tool::secondsSince(start) << " s" << std::endl;
   }
   return files;
 }

@@ -3,7 +3,6 @@
 
 #include <cmath>
 #include <cstdlib>
-#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -15,19 +14,6 @@
 
 namespace {
 
-const std::vector<std::string> kTinyScan = {"--frames", "2",  "--width", "40",
-                                            "--height", "30", "--runs",  "1"};
-const char* const kNames[] = {"import_ns_per_pixel",      "open3d_ns_per_pixel",
-                              "bound_ns_per_pixel",       "ratio_import_vs_open3d",
-                              "ratio_import_vs_bound",    "peak_rss_over_output",
-                              "python_read_ns_per_pixel", "ratio_python_vs_import"};
-
-ToolRun runBench(const ScratchDir& dir) {
-  std::vector<std::string> arguments = kTinyScan;
-  arguments.insert(arguments.end(), {"--data-dir", dir.file("data")});
-  return runTool(QUARN_TOOL_PATH, arguments, dir.path());
-}
-
 // The printed ratio of two printed values, allowing for each being rounded to its last digit.
 void expectRatio(double ratio, double numerator, double denominator) {
   const double exact = numerator / denominator;
@@ -35,32 +21,39 @@ void expectRatio(double ratio, double numerator, double denominator) {
   EXPECT_NEAR(ratio, exact, rounding);
 }
 
-TEST(BenchOutput, PrintsItsConsistentResultLines) {
+TEST(BenchOutput, PrintsConsistentResultLines) {
   ScratchDir dir;
-  const auto run = runBench(dir);
+  const ToolRun run = runTool(QUARN_TOOL_PATH,
+                              {"--frames", "2", "--width", "40", "--height", "30", "--runs", "1",
+                               "--data-dir", dir.file("data")},
+                              dir.path());
   ASSERT_EQ(run.exitCode, 0) << run.err;
-
+  const std::vector<std::string> names = {"import_ns_per_pixel",
+                                          "open3d_ns_per_pixel",
+                                          "bound_4k_ns_per_pixel",
+                                          "bound_hugepage_ns_per_pixel",
+                                          "ratio_import_vs_open3d",
+                                          "ratio_import_vs_bound_4k",
+                                          "ratio_import_vs_bound_hugepage",
+                                          "peak_rss_over_output",
+                                          "python_read_ns_per_pixel",
+                                          "ratio_python_vs_import"};
   std::istringstream lines(run.out);
   std::string line;
   std::vector<double> values;
-  for (const char* name : kNames) {
-    ASSERT_TRUE(std::getline(lines, line)) << "no line " << name << " in:\n" << run.out;
-    const std::string prefix = std::string(name) + ": ";
-    ASSERT_EQ(line.compare(0, prefix.size(), prefix), 0) << line;
-    const char* text = line.c_str() + prefix.size();
+  for (const std::string& name : names) {
+    if (!std::getline(lines, line)) break;  // the Python lines need the Python package
+    ASSERT_EQ(line.rfind(name + ": ", 0), 0u) << line;
     char* end = nullptr;
-    const double value = std::strtod(text, &end);
-    ASSERT_TRUE(end != text && *end == '\0') << line;
-    EXPECT_TRUE(std::isfinite(value) && value > 0) << line;
-    values.push_back(value);
+    values.push_back(std::strtod(line.c_str() + name.size() + 2, &end));
+    EXPECT_TRUE(*end == '\0' && std::isfinite(values.back()) && values.back() > 0) << line;
   }
-  EXPECT_FALSE(std::getline(lines, line)) << "more than its lines:\n" << run.out;
-
-  expectRatio(values[3], values[0], values[1]);
-  expectRatio(values[3 + 1], values[0], values[2]);
+  ASSERT_GE(values.size(), 8u) << run.out;
+  EXPECT_FALSE(std::getline(lines, line)) << "more than the result lines:\n" << run.out;
+  for (int bound = 1; bound <= 3; ++bound) expectRatio(values[3 + bound], values[0], values[bound]);
   // At its peak the import held its whole output: less than 1 is a measuring fault.
-  EXPECT_GE(values[5], 1.0);
-  expectRatio(values[7], values[6], values[0]);
+  EXPECT_GE(values[7], 1.0);
+  if (values.size() == 10) expectRatio(values[9], values[8], values[0]);
 }
 
 }  // namespace

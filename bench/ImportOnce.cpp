@@ -37,12 +37,11 @@ int main(int argc, char** argv) {
   try {
     const PluginLibrary plugin(argv[2]);
     const std::int64_t before = statusBytes("VmRSS");
-    Eigen::MatrixXd points, transform;
-    ColourMatrix colours;
+    PluginScan scan;
     bool read = false;
     {
       quarn::bench::QuietStdout quiet;
-      read = plugin.readDotProduct(argv[1], 0, points, colours, nullptr, nullptr, transform);
+      read = plugin.read(argv[1], scan);
     }
     const std::int64_t peak = statusBytes("VmHWM");
     if (!read || peak < 0) {
@@ -53,7 +52,7 @@ int main(int argc, char** argv) {
     }
     std::cout << "peak_rss_bytes: " << peak << '\n'
               << "rss_before_bytes: " << before << '\n'
-              << "columns: " << points.cols() << std::endl;
+              << "columns: " << scan.points.cols() << std::endl;
     return std::cout ? 0 : 1;
   } catch (const std::exception& e) {
     std::cerr << "quarn_bench_import_once: " << e.what() << '\n';

@@ -1,7 +1,6 @@
 #include "ImportRun.h"
 
 #include <cerrno>
-#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <sstream>
@@ -14,6 +13,7 @@
 #include <unistd.h>
 
 #include "QuietStdout.h"
+#include "Seconds.h"
 
 extern char** environ;
 
@@ -21,33 +21,32 @@ namespace quarn::bench {
 
 namespace {
 
-ImportResult checkedResult(const Eigen::MatrixXd& points, const ColourMatrix& colours,
-                           const Eigen::MatrixXd& transform) {
-  if (points.rows() != 3 || colours.rows() != 3 || colours.cols() != points.cols() ||
-      transform.rows() != 4 || transform.cols() != 4) {
+ImportResult checkedResult(const PluginScan& scan) {
+  if (scan.points.rows() != 3 || scan.colours.rows() != 3 ||
+      scan.colours.cols() != scan.points.cols() || scan.transform.rows() != 4 ||
+      scan.transform.cols() != 4) {
     throw std::runtime_error("the plug-in's result is not shaped as the host contract says");
   }
   ImportResult result;
-  result.columns = points.cols();
-  while (result.valid < result.columns && !std::isnan(points(0, result.valid))) ++result.valid;
+  result.columns = scan.points.cols();
+  while (result.valid < result.columns && !std::isnan(scan.points(0, result.valid))) ++result.valid;
   return result;
 }
 
 }  // namespace
 
 double timeImport(const PluginLibrary& plugin, const std::string& scan, ImportResult& result) {
-  Eigen::MatrixXd points, transform;
-  ColourMatrix colours;
+  PluginScan imported;
   bool read = false;
   double seconds = 0;
   {
     QuietStdout quiet;
-    const auto start = std::chrono::steady_clock::now();
-    read = plugin.readDotProduct(scan.c_str(), 0, points, colours, nullptr, nullptr, transform);
-    seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const tool::Clock::time_point start = tool::Clock::now();
+    read = plugin.read(scan, imported);
+    seconds = tool::secondsSince(start);
   }
   if (!read) throw std::runtime_error("the plug-in cannot read " + scan);
-  result = checkedResult(points, colours, transform);
+  result = checkedResult(imported);
   return seconds;
 }
 

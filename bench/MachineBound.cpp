@@ -1,7 +1,6 @@
 #include "MachineBound.h"
 
 #include <cerrno>
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -13,22 +12,21 @@
 #include <sys/mman.h>
 #endif
 
+#include "Seconds.h"
+
 namespace quarn::bench {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double secondsSince(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
+using tool::Clock;
+using tool::secondsSince;
 
 // The writes must happen although nothing reads the storage before it is freed.
 void keep(void* storage) { asm volatile("" : : "r"(storage) : "memory"); }
 
-// Asks for huge pages for the page-aligned part of the storage and/or faults it in with
-// writable pages. False when the kernel refuses: the method is then not measured.
-bool prepare(unsigned char* storage, std::size_t bytes, bool hugePages, bool populate) {
+// Asks for huge pages for the page-aligned part of the storage if `hugePages`, and faults it in
+// with writable pages. False when the kernel refuses: the method is then not measured.
+bool prepare(unsigned char* storage, std::size_t bytes, bool hugePages) {
 #if defined(__linux__) && defined(MADV_POPULATE_WRITE) && defined(MADV_HUGEPAGE)
   const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
   const auto begin = reinterpret_cast<std::uintptr_t>(storage);
@@ -37,9 +35,9 @@ bool prepare(unsigned char* storage, std::size_t bytes, bool hugePages, bool pop
   if (last <= first) return true;  // no whole page: the writes alone
   void* region = reinterpret_cast<void*>(first);
   if (hugePages && madvise(region, last - first, MADV_HUGEPAGE) != 0) return false;
-  return !populate || madvise(region, last - first, MADV_POPULATE_WRITE) == 0;
+  return madvise(region, last - first, MADV_POPULATE_WRITE) == 0;
 #else
-  (void)storage, (void)bytes, (void)hugePages, (void)populate;
+  (void)storage, (void)bytes, (void)hugePages;
   return false;
 #endif
 }
@@ -48,12 +46,8 @@ bool prepare(unsigned char* storage, std::size_t bytes, bool hugePages, bool pop
 
 const char* touchMethodName(TouchMethod method) {
   switch (method) {
-    case TouchMethod::kWrite:
-      return "write";
     case TouchMethod::kPopulateThenWrite:
       return "populate+write";
-    case TouchMethod::kHugePagesThenWrite:
-      return "hugepage+write";
     case TouchMethod::kHugePagesPopulateThenWrite:
       return "hugepage+populate+write";
   }
@@ -64,11 +58,7 @@ double timeFreshStorage(std::size_t bytes, TouchMethod method) {
   const Clock::time_point start = Clock::now();
   auto* storage = static_cast<unsigned char*>(std::malloc(bytes));
   if (storage == nullptr) throw std::bad_alloc();
-  const bool hugePages = method == TouchMethod::kHugePagesThenWrite ||
-                         method == TouchMethod::kHugePagesPopulateThenWrite;
-  const bool populate = method == TouchMethod::kPopulateThenWrite ||
-                        method == TouchMethod::kHugePagesPopulateThenWrite;
-  const bool done = method == TouchMethod::kWrite || prepare(storage, bytes, hugePages, populate);
+  const bool done = prepare(storage, bytes, method == TouchMethod::kHugePagesPopulateThenWrite);
   std::memset(storage, 0xa5, bytes);  // not 0: every byte really changes
   keep(storage);
   const double seconds = secondsSince(start);

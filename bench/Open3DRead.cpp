@@ -2,13 +2,13 @@
 
 #include "Open3DRead.h"
 
-#include <chrono>
 #include <stdexcept>
 
 #include <open3d/geometry/PointCloud.h>
 #include <open3d/io/PointCloudIO.h>
 
 #include "QuietStdout.h"
+#include "Seconds.h"
 
 namespace quarn::bench {
 
@@ -18,9 +18,9 @@ double timeOpen3DRead(const std::string& path, std::size_t& points) {
   double seconds = 0;
   {
     QuietStdout quiet;  // Open3D logs to stdout
-    const auto start = std::chrono::steady_clock::now();
+    const tool::Clock::time_point start = tool::Clock::now();
     read = open3d::io::ReadPointCloud(path, cloud);
-    seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    seconds = tool::secondsSince(start);
   }
   if (!read) throw std::runtime_error("Open3D cannot read " + path);
   if (cloud.colors_.size() != cloud.points_.size()) {

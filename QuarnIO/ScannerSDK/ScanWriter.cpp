@@ -1,45 +1,27 @@
 #include "ScanWriter.h"
 
-#include <cerrno>
-#include <cstring>
-#include <filesystem>
 #include <limits>
 #include <stdexcept>
-#include <system_error>
 
 namespace quarn::scan {
 
 ScanWriter::ScanWriter(const std::string& path, std::int32_t frameCount, const PoseArray& scanPose)
-    : path_(path), tempPath_(path + ".part"), frameCount_(frameCount) {
+    : path_(path), frameCount_(frameCount) {
   if (frameCount < 0) throw std::invalid_argument("ScanWriter: negative frame count");
-  errno = 0;
-  file_ = std::fopen(tempPath_.c_str(), "wb");
-  if (file_ == nullptr) {
-    throw std::runtime_error("ScanWriter: cannot create " + tempPath_ + ": " +
-                             (errno != 0 ? std::strerror(errno) : "unknown error"));
-  }
   try {
-    write(kMagic, sizeof kMagic);
-    write(&kFormatVersion, sizeof kFormatVersion);
-    write(&frameCount, sizeof frameCount);
-    write(scanPose.data(), sizeof scanPose);
-    // The table is filled in by finish(), once the record offsets are known.
-    writeZeros(static_cast<std::uint64_t>(frameCount) * kTableEntrySize);
-  } catch (...) {
-    abandon();
-    throw;
+    file_ = std::make_unique<OutputFile>(path);
+  } catch (const OutputFileError& e) {
+    throw std::runtime_error("ScanWriter: cannot create " + path + ": " + e.reason());
   }
+  write(kMagic, sizeof kMagic);
+  write(&kFormatVersion, sizeof kFormatVersion);
+  write(&frameCount, sizeof frameCount);
+  write(scanPose.data(), sizeof scanPose);
+  // The table is filled in by finish(), once the record offsets are known.
+  writeZeros(static_cast<std::uint64_t>(frameCount) * kTableEntrySize);
 }
 
-ScanWriter::~ScanWriter() {
-  if (!finished_) abandon();
-}
-
-void ScanWriter::abandon() noexcept {
-  if (file_ != nullptr) std::fclose(file_);
-  file_ = nullptr;
-  std::remove(tempPath_.c_str());
-}
+ScanWriter::~ScanWriter() = default;
 
 void ScanWriter::checkWriting() const {
   if (file_ == nullptr) {
@@ -48,9 +30,10 @@ void ScanWriter::checkWriting() const {
 }
 
 void ScanWriter::write(const void* data, std::size_t size) {
-  if (size != 0 && std::fwrite(data, 1, size, file_) != size) {
-    abandon();
-    throw std::runtime_error("ScanWriter: cannot write " + tempPath_);
+  if (size != 0 &&
+      !file_->stream().write(static_cast<const char*>(data), static_cast<std::streamsize>(size))) {
+    file_.reset();
+    throw std::runtime_error("ScanWriter: cannot write " + path_);
   }
   end_ += size;
 }
@@ -90,25 +73,18 @@ void ScanWriter::finish() {
     throw std::runtime_error("ScanWriter: " + std::to_string(offsets_.size()) + " of " +
                              std::to_string(frameCount_) + " frames written");
   }
-  if (std::fseek(file_, static_cast<long>(kHeaderSize), SEEK_SET) != 0) {
-    abandon();
-    throw std::runtime_error("ScanWriter: cannot seek in " + tempPath_);
+  if (!file_->stream().seekp(static_cast<std::streamoff>(kHeaderSize))) {
+    file_.reset();
+    throw std::runtime_error("ScanWriter: cannot seek in " + path_);
   }
   write(offsets_.data(), offsets_.size() * kTableEntrySize);
-  const bool closed = std::fclose(file_) == 0;
-  file_ = nullptr;
-  if (!closed) {
-    abandon();
-    throw std::runtime_error("ScanWriter: cannot write " + tempPath_);
+  try {
+    file_->commit();
+  } catch (const OutputFileError& e) {
+    file_.reset();
+    throw std::runtime_error(std::string("ScanWriter: ") + e.what());
   }
-  std::error_code error;
-  std::filesystem::rename(tempPath_, path_, error);
-  if (error) {
-    abandon();
-    throw std::runtime_error("ScanWriter: cannot move " + tempPath_ + " to " + path_ + ": " +
-                             error.message());
-  }
-  finished_ = true;
+  file_.reset();
 }
 
 void writeScan(const std::string& path, const PoseArray& scanPose,

@@ -3,21 +3,22 @@
 // Writes scan files frame by frame, holding no more than the frame the caller passes in.
 
 #include <cstdint>
-#include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "OutputFile.h"
 #include "ScanFormat.h"
 
 namespace quarn::scan {
 
 class ScanWriter {
  public:
-  // Starts writing `path` (through a temporary name beside it, moved into place by finish()).
+  // Starts writing `path` (UTF-8), which appears only once finish() succeeds (see OutputFile).
   // Throws std::invalid_argument for a negative frame count, std::runtime_error when the
   // file cannot be written.
   ScanWriter(const std::string& path, std::int32_t frameCount, const PoseArray& scanPose);
-  // Removes the temporary file unless finish() succeeded.
+  // Discards the file unless finish() succeeded.
   ~ScanWriter();
   ScanWriter(const ScanWriter&) = delete;
   ScanWriter& operator=(const ScanWriter&) = delete;
@@ -27,7 +28,7 @@ class ScanWriter {
   // all frames are already written or the write fails (which ends the writer).
   void addFrame(std::int32_t sizeX, std::int32_t sizeY, const PoseArray& pose,
                 const ScanPixel* pixels);
-  // Writes the frame table, closes and renames into place. Throws std::runtime_error when
+  // Writes the frame table and puts the file in place. Throws std::runtime_error when
   // fewer frames than announced were added (more may then be added) or on a write failure.
   void finish();
 
@@ -35,15 +36,12 @@ class ScanWriter {
   void write(const void* data, std::size_t size);
   void writeZeros(std::uint64_t size);
   void checkWriting() const;
-  void abandon() noexcept;
 
   std::string path_;
-  std::string tempPath_;
-  std::FILE* file_ = nullptr;
+  std::unique_ptr<OutputFile> file_;  // null once finished or failed
   std::int32_t frameCount_;
   std::vector<std::uint64_t> offsets_;  // of the records written so far
   std::uint64_t end_ = 0;
-  bool finished_ = false;
 };
 
 struct ScanFrame {

@@ -254,7 +254,7 @@ TEST(ScanWriter, RefusalsAndFailuresLeaveNoFile) {
     ScanWriter(dir.file("no-such-dir/scan.qscan"), 0, pose);
     ADD_FAILURE() << "no exception";
   } catch (const std::runtime_error& e) {
-    EXPECT_NE(std::string(e.what()).find("no-such-dir/scan.qscan.part: No such file"),
+    EXPECT_NE(std::string(e.what()).find("no-such-dir/scan.qscan: No such file"),
               std::string::npos)
         << e.what();
   }

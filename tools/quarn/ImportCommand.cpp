@@ -1,10 +1,8 @@
 #include "ImportCommand.h"
 
-#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <stdexcept>
-#include <system_error>
 
 #include "DotProductAPI.h"
 #include "OutputFile.h"
@@ -14,18 +12,13 @@
 #include "PointCloud.h"
 #include "PreviewRenderer.h"
 #include "ScanProblem.h"
+#include "Seconds.h"
 
 namespace fs = std::filesystem;
 
 namespace quarn::tool {
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double secondsSince(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
 
 std::string fixed(double value, int decimals) {
   char text[64];
@@ -40,14 +33,12 @@ fs::path defaultPluginPath(const fs::path& executable) {
 }
 
 void importScan(const ImportOptions& options, std::ostream& out) {
-  std::error_code error;
-  if (!fs::exists(pathFromUtf8(options.scan), error)) {
-    throw std::runtime_error("cannot import " + options.scan + ": no such file");
-  }
+  const std::string problem = importProblem(options.scan);
+  if (!problem.empty()) throw std::runtime_error("cannot import " + options.scan + ": " + problem);
   // Unwritable outputs fail here, before the read.
-  OutputFile ply(options.output);
-  std::unique_ptr<OutputFile> preview;
-  if (!options.preview.empty()) preview = std::make_unique<OutputFile>(options.preview);
+  scan::OutputFile ply(options.output);
+  std::unique_ptr<scan::OutputFile> preview;
+  if (!options.preview.empty()) preview = std::make_unique<scan::OutputFile>(options.preview);
 
   const PluginLibrary plugin(options.plugin);
   out << "plug-in " << options.plugin << '\n';
@@ -57,20 +48,20 @@ void importScan(const ImportOptions& options, std::ostream& out) {
   if (plugin.readDotProductNumberOfScans(options.scan.c_str()) < 1) {
     throw std::runtime_error("cannot import " + options.scan + ": the plug-in finds no scan in it");
   }
-  Eigen::MatrixXd points, transform;
-  ColourMatrix colours;
-  if (!plugin.readDotProduct(options.scan.c_str(), 0, points, colours, nullptr, nullptr,
-                             transform)) {
-    std::string problem = scanOpenProblem(options.scan);
-    if (problem.empty()) {
-      problem = "the plug-in cannot read it (a pose that is not a rotation, or unreadable pixels)";
+  PluginScan read;
+  if (!plugin.read(options.scan, read)) {
+    std::string reason = scanOpenProblem(options.scan);
+    if (reason.empty()) {
+      reason = "the plug-in cannot read it (a pose that is not a rotation, or unreadable pixels)";
     }
-    throw std::runtime_error("cannot import " + options.scan + ": " + problem);
+    throw std::runtime_error("cannot import " + options.scan + ": " + reason);
   }
   const double readSeconds = secondsSince(start);
 
   const Clock::time_point writeStart = Clock::now();
-  const PointCloud cloud = validPoints(points, colours);
+  const PointCloud cloud = validPoints(read.points, read.colours);
+  const Eigen::Index pixels = read.points.cols();
+  read = PluginScan();  // the output's memory is not needed beside the cloud's
   writePly(ply.stream(), cloud);
   const double plySeconds = secondsSince(writeStart);
   double previewSeconds = 0;
@@ -83,11 +74,11 @@ void importScan(const ImportOptions& options, std::ostream& out) {
   if (preview) preview->commit();
 
   DotProductAPI sdk;  // the frame count, which the plug-in only prints
-  if (sdk.open(options.scan.c_str(), nullptr) == 0)
+  if (sdk.open(sdkPath(options.scan).c_str(), nullptr) == 0)
     out << "frames  " << sdk.getFrameCount() << '\n';
-  out << "pixels  " << points.cols() << '\n';
+  out << "pixels  " << pixels << '\n';
   out << "points  " << cloud.size();
-  if (points.cols() > 0) out << " (" << fixed(100.0 * cloud.size() / points.cols(), 1) << " %)";
+  if (pixels > 0) out << " (" << fixed(100.0 * cloud.size() / pixels, 1) << " %)";
   out << '\n';
   if (cloud.size() > 0) {
     out << "bounds ";

@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "DotProductAPI.h"
+#include "Platform.h"
 #include "ScanProblem.h"
 #include "ScanStatus.h"
 
@@ -44,7 +45,7 @@ std::string countsText(const Counts& counts) {
 
 void printScanInfo(const std::string& path, std::ostream& out) {
   DotProductAPI sdk;
-  const int status = sdk.open(path.c_str(), nullptr);
+  const int status = sdk.open(sdkPath(path).c_str(), nullptr);
   if (status != scan::kOk) {
     throw std::runtime_error("cannot read " + path + ": " + describeOpenStatus(path, status));
   }

@@ -3,8 +3,10 @@
 #include <system_error>
 
 #if defined(_WIN32)
-#include <windows.h>
-// windows.h must come first.
+#include <algorithm>
+
+#include "platform/Utf16.h"
+// windows.h, which Utf16.h includes, must come first.
 #include <shellapi.h>
 #endif
 
@@ -14,25 +16,12 @@ namespace quarn::tool {
 
 #if defined(_WIN32)
 
-namespace {
-
-std::string narrow(const wchar_t* wide) {
-  const int size = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
-  if (size <= 1) return std::string();
-  std::string utf8(static_cast<std::size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide, -1, &utf8[0], size, nullptr, nullptr);
-  utf8.resize(static_cast<std::size_t>(size) - 1);  // the terminating null
-  return utf8;
-}
-
-}  // namespace
-
 std::vector<std::string> utf8Arguments(int argc, char** argv) {
   int count = 0;
   wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
   if (wide == nullptr) return std::vector<std::string>(argv, argv + argc);
   std::vector<std::string> arguments;
-  for (int i = 0; i < count; ++i) arguments.push_back(narrow(wide[i]));
+  for (int i = 0; i < count; ++i) arguments.push_back(toUtf8(wide[i]));
   LocalFree(wide);
   return arguments;
 }
@@ -49,6 +38,18 @@ fs::path executablePath(const std::string& fallback) {
   return fs::absolute(pathFromUtf8(fallback), error);
 }
 
+std::string sdkPath(const std::string& utf8) {
+  const auto ascii = [](char c) { return static_cast<unsigned char>(c) < 0x80; };
+  if (std::all_of(utf8.begin(), utf8.end(), ascii)) return utf8;
+  const std::wstring wide = toUtf16(utf8);
+  std::wstring shortPath(GetShortPathNameW(wide.c_str(), nullptr, 0), L'\0');
+  const DWORD length =
+      GetShortPathNameW(wide.c_str(), &shortPath[0], static_cast<DWORD>(shortPath.size()));
+  if (length == 0 || length >= shortPath.size()) return utf8;
+  shortPath.resize(length);
+  return toUtf8(shortPath);
+}
+
 #else
 
 std::vector<std::string> utf8Arguments(int argc, char** argv) {
@@ -61,6 +62,8 @@ fs::path executablePath(const std::string& fallback) {
   if (!error) return self;
   return fs::absolute(fallback, error);
 }
+
+std::string sdkPath(const std::string& utf8) { return utf8; }
 
 #endif
 

@@ -1,7 +1,7 @@
 #pragma once
 
 // The few things the tool does differently per platform: its arguments as UTF-8, its own
-// location, and file names from UTF-8 strings.
+// location, and file names from UTF-8 strings and for the SDK.
 
 #include <filesystem>
 #include <string>
@@ -20,5 +20,10 @@ std::filesystem::path executablePath(const std::string& fallback);
 // A path from UTF-8 text, and back: narrow strings are not UTF-8 on Windows.
 std::filesystem::path pathFromUtf8(const std::string& utf8);
 std::string pathToUtf8(const std::filesystem::path& path);
+
+// A name of the existing file `utf8` that the SDK's narrow-character open takes: on Windows its
+// 8.3 short path when the name has characters outside ASCII (the code page may lack them) and
+// the file has one; the name itself otherwise.
+std::string sdkPath(const std::string& utf8);
 
 }  // namespace quarn::tool

@@ -12,15 +12,10 @@ namespace quarn::tool {
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
 constexpr double kMinRange = 0.25;
 constexpr double kHorizontalFieldOfView = 60.0 * kPi / 180.0;
 
 double degrees(double value) { return value * kPi / 180.0; }
-
-double uniform(std::mt19937& random, double low, double high) {
-  return low + (high - low) * (random() / 4294967296.0);
-}
 
 // The pose array of x -> rotation * x + translation. The plug-in rounds translations to
 // single precision, so they are stored rounded: the generator then transforms with exactly

@@ -1,11 +1,15 @@
 #include "ScanProblem.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <system_error>
 
 #include "DotProductAPI.h"
 #include "Platform.h"
 #include "ScanStatus.h"
+#include "platform/MemoryAdmission.h"
 
 namespace quarn::tool {
 
@@ -33,9 +37,30 @@ std::string describeOpenStatus(const std::string& path, int status) {
 
 std::string scanOpenProblem(const std::string& path) {
   DotProductAPI sdk;
-  return describeOpenStatus(path, sdk.open(path.c_str(), nullptr));
+  return describeOpenStatus(path, sdk.open(sdkPath(path).c_str(), nullptr));
 }
 
-std::string importProblem(const std::string& scan) { return scanOpenProblem(scan); }
+namespace {
+
+// Whole megabytes (10^6 bytes), rounded down: never more available than there is.
+std::string megabytes(std::uint64_t bytes) { return std::to_string(bytes / 1000000) + " MB"; }
+
+}  // namespace
+
+std::string importProblem(const std::string& scan) {
+  DotProductAPI sdk;
+  const std::string problem = describeOpenStatus(scan, sdk.open(sdkPath(scan).c_str(), nullptr));
+  if (!problem.empty()) return problem;
+  std::uint64_t pixels = 0;  // of every frame, as the plug-in counts them
+  for (int f = 0; f < sdk.getFrameCount(); ++f) {
+    if (sdk.openFrame(f) != scan::kOk) return std::string();  // the plug-in's read says why
+    pixels += static_cast<std::uint64_t>(std::max(sdk.getFrameSizeX(), 0)) *
+              static_cast<std::uint64_t>(std::max(sdk.getFrameSizeY(), 0));
+  }
+  const std::uint64_t needed = pixels * kOutputBytesPerPixel;
+  const std::optional<std::uint64_t> available = availableMemoryBytes();
+  if (!available || memoryAdmits(needed)) return std::string();
+  return "needs " + megabytes(needed) + " of memory, " + megabytes(*available) + " available";
+}
 
 }  // namespace quarn::tool

@@ -10,15 +10,8 @@ namespace quarn::tool {
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
 constexpr double kWallHeight = 2.6;
 constexpr double kSkirting = 0.12;
-
-// Uniform in [low, high) from the generator's raw output, the same on every standard library
-// (std::uniform_real_distribution is not).
-double uniform(std::mt19937& random, double low, double high) {
-  return low + (high - low) * (random() / 4294967296.0);
-}
 
 Rgb patternColour(const Scene::Pattern& pattern, double u, double v) {
   long cell = static_cast<long>(std::floor(u / pattern.period));
@@ -41,6 +34,10 @@ Eigen::Matrix3d turn(double yaw) {
 }
 
 }  // namespace
+
+double uniform(std::mt19937& random, double low, double high) {
+  return low + (high - low) * (random() / 4294967296.0);
+}
 
 Scene::Scene(std::uint32_t seed) : roomSize_(7.0, 5.5, kWallHeight) {
   std::mt19937 random(seed);

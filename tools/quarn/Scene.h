@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <random>
 #include <vector>
 
 #include <Eigen/Core>
@@ -14,6 +15,12 @@ namespace quarn::tool {
 
 using Vec3 = Eigen::Vector3d;
 using Rgb = std::array<std::uint8_t, 3>;
+
+inline constexpr double kPi = 3.14159265358979323846;
+
+// Uniform in [low, high) from the generator's raw output, the same on every standard library
+// (std::uniform_real_distribution is not).
+double uniform(std::mt19937& random, double low, double high);
 
 struct SurfaceHit {
   double distance;  // along the ray, in units of its direction's length

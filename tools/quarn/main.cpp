@@ -2,7 +2,6 @@
 // QuarnDotProduct plug-in as a host does. Errors end in one line on stderr and exit code 1;
 // a wrong command line exits with 2.
 
-#include <chrono>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
@@ -17,16 +16,16 @@
 #include "InfoCommand.h"
 #include "Platform.h"
 #include "SampleScan.h"
+#include "Seconds.h"
 
 namespace {
 
 using namespace quarn::tool;
 
 void runSample(const std::string& output, const SampleOptions& options) {
-  const auto start = std::chrono::steady_clock::now();
+  const Clock::time_point start = Clock::now();
   const SampleSummary summary = writeSampleScan(output, options);
-  const double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const double seconds = secondsSince(start);
   std::error_code error;
   const auto bytes = std::filesystem::file_size(pathFromUtf8(output), error);
   char time[32];
