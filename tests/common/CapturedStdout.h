@@ -21,31 +21,27 @@
 // a loaded plug-in's std::cout ends up whatever C++ runtime it carries.
 class CapturedStdout {
  public:
-  explicit CapturedStdout(const std::string& file) : file_(file) {
+  explicit CapturedStdout(const std::string& file) : file_(file), saved_(QUARN_DUP(1)) {
     std::fflush(stdout);
-    saved_ = QUARN_DUP(1);
     std::FILE* target = std::fopen(file_.c_str(), "wb");
     QUARN_DUP2(fileno(target), 1);
     std::fclose(target);
   }
-  ~CapturedStdout() { restore(); }
+  ~CapturedStdout() { text(); }
 
   // Stops capturing and returns what was written.
   std::string text() {
-    restore();
+    if (saved_ >= 0) {
+      std::fflush(stdout);
+      QUARN_DUP2(saved_, 1);
+      QUARN_CLOSE(saved_);
+      saved_ = -1;
+    }
     std::ifstream in(file_, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }
 
  private:
-  void restore() {
-    if (saved_ < 0) return;
-    std::fflush(stdout);
-    QUARN_DUP2(saved_, 1);
-    QUARN_CLOSE(saved_);
-    saved_ = -1;
-  }
-
   std::string file_;
-  int saved_ = -1;
+  int saved_;
 };

@@ -5,9 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <climits>
-#include <cmath>
-#include <cstdint>
-#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <stdexcept>
@@ -28,53 +25,44 @@ namespace {
 
 using namespace quarn::scan;
 
-PoseArray poseFrom(double first) {
-  PoseArray pose;
-  for (std::size_t i = 0; i < pose.size(); ++i) pose[i] = first + 0.5 * static_cast<double>(i);
-  return pose;
-}
-
-void appendPose(Bytes& bytes, const PoseArray& pose) {
-  const auto* p = reinterpret_cast<const unsigned char*>(pose.data());
-  bytes.insert(bytes.end(), p, p + sizeof pose);
-}
-
 // The bytes the format document lays out, built without the writer.
 TEST(ScanLayout, WriterProducesTheDocumentedBytes) {
   ScratchDir dir;
-  const PoseArray scanPose = poseFrom(1), pose0 = poseFrom(2), pose1 = poseFrom(3);
-  writeScan(dir.file("a.qscan"), scanPose,
-            {{2, 1, pose0, {{1.5f, -0.0f, -2.0f, 3, {0x11, 0x22, 0x33}}, {}}}, {0, 3, pose1, {}}});
+  PoseArray poses[3];
   Bytes expected = {'Q', 'S', 'C', 'N', '\r', '\n', 0x1a, '\n', 1, 0, 0, 0, 2, 0, 0, 0};
-  appendPose(expected, scanPose);
-  expected.insert(expected.end(), {168, 0, 0, 0, 0, 0, 0, 0, 88, 1, 0, 0, 0, 0, 0, 0});
-  expected.insert(expected.end(), {2, 0, 0, 0, 1, 0, 0, 0});
-  appendPose(expected, pose0);
-  expected.insert(expected.end(),
-                  {0, 0, 0xc0, 0x3f, 0, 0, 0, 0x80, 0, 0, 0, 0xc0, 3, 0x11, 0x22, 0x33,
-                   0, 0, 0,    0,    0, 0, 0, 0,    0, 0, 0, 0,    0, 0,    0,    0});
-  expected.insert(expected.end(), {0, 0, 0, 0, 3, 0, 0, 0});
-  appendPose(expected, pose1);
+  const auto appendPose = [&](int index) {
+    for (std::size_t i = 0; i < poses[index].size(); ++i) poses[index][i] = index + 0.5 * i;
+    const auto* p = reinterpret_cast<const unsigned char*>(poses[index].data());
+    expected.insert(expected.end(), p, p + sizeof poses[index]);
+  };
+  appendPose(0);
+  // clang-format off
+  expected.insert(expected.end(), {168, 0, 0, 0, 0, 0, 0, 0, 88, 1, 0, 0, 0, 0, 0, 0, 2, 0, 0, 0, 1, 0, 0, 0});
+  appendPose(1);
+  expected.insert(expected.end(), {0, 0, 0xc0, 0x3f, 0, 0, 0, 0x80, 0, 0, 0, 0xc0, 3, 0x11, 0x22, 0x33,
+                                   0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 3, 0, 0, 0});
+  // clang-format on
+  appendPose(2);
+  writeScan(
+      dir.file("a.qscan"), poses[0],
+      {{2, 1, poses[1], {{1.5f, -0.0f, -2.0f, 3, {0x11, 0x22, 0x33}}, {}}}, {0, 3, poses[2], {}}});
   EXPECT_EQ(readBytes(dir.file("a.qscan")), expected);
 }
 
 class ScanFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    scanPose[3] = -0.0;
-    scanPose[9] = 4.9e-324;
-    scanPose[16] = -INFINITY;
-    frames[2].pixels[0] = {-0.0f, 1e-45f, -3.4e38f, 3, {1, 2, 3}};
-    writeScan(path, scanPose, frames);
+    writeScan(path, rotationAboutZ(0),
+              {cyclingFrame(2, 3, rotationAboutZ(1), 0),
+               {0, 4, rotationAboutZ(2), {}},
+               cyclingFrame(1, 1, rotationAboutZ(3), 0)});
+    good = readBytes(path);
     ASSERT_EQ(api.open(path.c_str(), nullptr), kOk);
   }
 
   ScratchDir dir;
   std::string path = dir.file("scan.qscan");
-  PoseArray scanPose = poseFrom(0);
-  std::vector<ScanFrame> frames = {cyclingFrame(2, 3, poseFrom(100), 1),
-                                   {0, 4, poseFrom(200), {}},
-                                   cyclingFrame(1, 1, poseFrom(300), 0)};
+  Bytes good;
   DotProductAPI api;
   float px = 7, py = 7, pz = 7;
   unsigned char c = 7;
@@ -123,25 +111,17 @@ TEST_F(ScanFileTest, RefusesCallsWithoutScanFrameOrPixel) {
 // Pixels are read at a frame's first pixel call; a failed read is not retried until the
 // next openFrame.
 TEST_F(ScanFileTest, AFailedPixelReadHoldsUntilTheNextOpenFrame) {
-  const Bytes bytes = readBytes(path);
   ASSERT_EQ(api.openFrame(0), kOk);
-  std::filesystem::resize_file(path, frameOffset(bytes, 0) + kFrameHeaderSize + 5 * kPixelSize);
+  std::filesystem::resize_file(path, frameOffset(good, 0) + kFrameHeaderSize + 5 * kPixelSize);
   EXPECT_EQ(api.getFrameSizeY(), 3);
   EXPECT_EQ(api.getCartesianAtPixel(0, 0, px, py, pz), kReadFailed);
-  writeBytes(path, bytes);
+  writeBytes(path, good);
   EXPECT_EQ(api.getColourAtPixel(0, 0, c, c, c), kReadFailed);
   ASSERT_EQ(api.openFrame(0), kOk);
   EXPECT_EQ(api.getCartesianAtPixel(0, 0, px, py, pz), kOk);
 }
 
-TEST(ScanStatus, DamagedFilesAreRefusedWithTheirStatus) {
-  ScratchDir dir;
-  const std::string path = dir.file("scan.qscan");
-  writeScan(path, rotationAboutZ(0),
-            {cyclingFrame(2, 3, rotationAboutZ(1), 0),
-             {0, 4, rotationAboutZ(2), {}},
-             cyclingFrame(1, 1, rotationAboutZ(3), 0)});
-  const Bytes good = readBytes(path);
+TEST_F(ScanFileTest, DamagedFilesAreRefusedWithTheirStatus) {
   const std::uint64_t size = good.size(), frame0 = frameOffset(good, 0),
                       frame1 = frameOffset(good, 1), frame2 = frameOffset(good, 2);
   const std::int32_t kMax = INT_MAX;
@@ -254,8 +234,7 @@ TEST(ScanWriter, RefusalsAndFailuresLeaveNoFile) {
     ScanWriter(dir.file("no-such-dir/scan.qscan"), 0, pose);
     ADD_FAILURE() << "no exception";
   } catch (const std::runtime_error& e) {
-    EXPECT_NE(std::string(e.what()).find("no-such-dir/scan.qscan: No such file"),
-              std::string::npos)
+    EXPECT_NE(std::string(e.what()).find("no-such-dir/scan.qscan: No such file"), std::string::npos)
         << e.what();
   }
 
