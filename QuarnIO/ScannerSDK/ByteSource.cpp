@@ -3,6 +3,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 namespace quarn::scan {
 namespace {
@@ -26,9 +27,8 @@ bool sizeOf(std::FILE* file, std::uint64_t& size) {
   if (std::fseek(file, 0, SEEK_END) != 0) return false;
   const long end = std::ftell(file);
 #endif
-  if (end < 0) return false;
   size = static_cast<std::uint64_t>(end);
-  return true;
+  return end >= 0;
 }
 
 class FileSource final : public ByteSource {
@@ -71,21 +71,17 @@ class MemorySource final : public ByteSource {
 }  // namespace
 
 std::unique_ptr<ByteSource> openFileSource(const std::string& path) {
-  std::FILE* file = std::fopen(path.c_str(), "rb");
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
+                                                       &std::fclose);
   if (file == nullptr) return nullptr;
   // Reads are few and large or scattered: a stdio buffer would only copy them twice, and
   // would hide changes made to the file since open.
+  std::setbuf(file.get(), nullptr);
   std::uint64_t size = 0;
-  if (std::setvbuf(file, nullptr, _IONBF, 0) != 0 || !sizeOf(file, size)) {
-    std::fclose(file);
-    return nullptr;
-  }
-  try {
-    return std::make_unique<FileSource>(file, size);
-  } catch (...) {
-    std::fclose(file);
-    throw;
-  }
+  if (!sizeOf(file.get(), size)) return nullptr;
+  auto source = std::make_unique<FileSource>(file.get(), size);
+  file.release();  // the source closes it
+  return source;
 }
 
 std::unique_ptr<ByteSource> memorySource(const void* data, std::size_t size) {

@@ -1,7 +1,6 @@
 #include "ScanReader.h"
 
 #include <cstring>
-#include <limits>
 
 namespace quarn::scan {
 namespace {
@@ -15,12 +14,7 @@ T load(const unsigned char* bytes) {
 
 }  // namespace
 
-int ScanReader::open(const std::string& path) {
-  close();
-  auto source = openFileSource(path);
-  if (source == nullptr) return kCannotOpen;
-  return open(std::move(source));
-}
+int ScanReader::open(const std::string& path) { return open(openFileSource(path)); }
 
 int ScanReader::open(const void* data, std::size_t size) { return open(memorySource(data, size)); }
 
@@ -41,7 +35,6 @@ int ScanReader::open(std::unique_ptr<ByteSource> source) {
 
 void ScanReader::close() {
   source_.reset();
-  scanPose_ = PoseArray{};
   frames_.clear();
   frames_.shrink_to_fit();
 }
@@ -71,9 +64,7 @@ int ScanReader::validate() {
   const std::uint64_t count = static_cast<std::uint64_t>(frameCount);
   if (count > (fileSize - kHeaderSize) / (kTableEntrySize + kFrameHeaderSize)) return kDamaged;
   std::vector<std::uint64_t> offsets(count);
-  if (count > 0 && !source_->read(kHeaderSize, offsets.data(), count * kTableEntrySize)) {
-    return kDamaged;
-  }
+  if (!source_->read(kHeaderSize, offsets.data(), count * kTableEntrySize)) return kDamaged;
 
   // Records lie after the table in frame order without overlapping, so each frame accounts
   // for at least its own bytes of the file.
@@ -105,11 +96,8 @@ int ScanReader::validate() {
 bool ScanReader::readPixels(std::int32_t index, std::vector<ScanPixel>& pixels) {
   if (source_ == nullptr || index < 0 || index >= frameCount()) return false;
   const FrameInfo& info = frames_[index];
-  const std::uint64_t count =
-      static_cast<std::uint64_t>(info.sizeX) * static_cast<std::uint64_t>(info.sizeY);
-  if (count > std::numeric_limits<std::size_t>::max() / kPixelSize) return false;
-  pixels.resize(static_cast<std::size_t>(count));
-  if (pixels.empty()) return true;
+  // open() found every frame's pixels inside the file, so their count fits in memory's terms.
+  pixels.resize(static_cast<std::size_t>(info.sizeX) * static_cast<std::size_t>(info.sizeY));
   return source_->read(info.pixelOffset, pixels.data(), pixels.size() * sizeof(ScanPixel));
 }
 

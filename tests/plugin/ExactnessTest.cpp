@@ -69,10 +69,14 @@ std::string printed(const PoseArray& pose) {
 }
 
 // Rows in TooN's format; the translation rounded to single precision (which six digits hide);
-// the values outside the upper 3 x 4 ignored; a block of 2I orthonormalised to I.
+// the values outside the upper 3 x 4 ignored; rows (3, 0, 0), (1, 2, 0), (1, 1, 5), stored
+// column by column, orthonormalised in order to I.
 TEST(TransformPrint, RowsInTooNFormatAndIgnoresTheUnreadValues) {
   PoseArray pose{};
-  pose[0] = pose[5] = pose[10] = 2.0;
+  pose[0] = 3.0;
+  pose[1] = pose[2] = pose[6] = 1.0;
+  pose[5] = 2.0;
+  pose[10] = 5.0;
   pose[12] = 0.5;
   EXPECT_EQ(printed(pose), "Global scene transform T_g_r =\n1 0 0 0.5\n0 1 0 0\n0 0 1 0\n\n");
   pose[12] = 0.1;

@@ -43,8 +43,7 @@ void writePly(std::ostream& out, const PointCloud& cloud) {
       for (float coordinate : cloud.points[i]) p = putFloat(p, coordinate);
       for (std::uint8_t channel : cloud.colours[i]) *p++ = channel;
     }
-    out.write(reinterpret_cast<const char*>(buffer.data()),
-              static_cast<std::streamsize>((end - start) * kVertexSize));
+    out.write(reinterpret_cast<const char*>(buffer.data()), p - buffer.data());
   }
 }
 
