@@ -1,5 +1,5 @@
 // A host in a memory cgroup below a read's output gets false and untouched matrices, and
-// lives; without the plug-in's check it would be killed when the pages are touched.
+// lives; without the plug-in's check the kernel kills it when the pages are touched.
 #include <gtest/gtest.h>
 
 #include "MemoryCgroup.h"
@@ -8,13 +8,14 @@
 #include "TestPoses.h"
 
 TEST(MemoryCgroupTest, AHostBelowTheOutputGetsFalseAndLives) {
-  MemoryCgroup cgroup(48 << 20);
+  const MemoryCgroup cgroup(48 << 20);
   if (!cgroup.problem().empty()) GTEST_SKIP() << cgroup.problem();
-  ScratchDir scratch;
+  const ScratchDir scratch;
   quarn::scan::ScanFrame frame{2000, 1250, rotationAboutZ(0, 0, 0, 0), {}};
   frame.pixels.resize(2000 * 1250);  // no point, no colour: still 67.5 MB of output
   quarn::scan::writeScan(scratch.file("big.qscan"), rotationAboutZ(0, 0, 0, 0), {frame});
-  const auto run = cgroup.run({MEMORY_HOST_PATH, QUARN_PLUGIN_PATH, scratch.file("big.qscan")});
-  EXPECT_EQ(run.status, 0) << run.output;
-  EXPECT_NE(run.output.find("read 0, matrices untouched"), std::string::npos) << run.output;
+  const auto [status, output] =
+      cgroup.run({MEMORY_HOST_PATH, QUARN_PLUGIN_PATH, scratch.file("big.qscan")});
+  EXPECT_EQ(status, 0) << output;
+  EXPECT_NE(output.find("read 0, matrices untouched"), std::string::npos) << output;
 }

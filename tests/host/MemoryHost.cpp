@@ -7,11 +7,11 @@
 
 int main(int argc, char** argv) {
   if (argc != 3) return 2;
-  const PluginLibrary plugin(argv[1]);
   PluginScan scan{Eigen::MatrixXd::Constant(3, 1, 5.0), ColourMatrix::Constant(3, 1, 5),
                   Eigen::MatrixXd::Constant(1, 1, 5.0)};
   const PluginScan before = scan;
   const void* storage[] = {scan.points.data(), scan.colours.data(), scan.transform.data()};
+  const PluginLibrary plugin(argv[1]);
   const bool read = plugin.read(argv[2], scan);
   const auto same = [](const auto& a, const auto& b) {
     return a.rows() == b.rows() && a.cols() == b.cols() && a == b;

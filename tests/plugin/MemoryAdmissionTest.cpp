@@ -12,9 +12,9 @@ static_assert(wholePagesWithin(4097, 8192, 4096).first == 8192 &&
               wholePagesWithin(4097, 100, 4096).last == 8192);  // none: first == last
 
 using Files = std::map<std::string, std::string>;
-Files with(Files files, const Files& changes) {
-  for (const auto& [path, text] : changes) files[path] = text;
-  return files;
+Files with(Files files, Files changes) {  // changes win
+  changes.merge(files);
+  return changes;
 }
 
 TEST(MemoryAdmissionTest, TheTightestOfMemAvailableAndEveryCgroupLevel) {
