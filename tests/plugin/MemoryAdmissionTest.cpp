@@ -7,7 +7,8 @@
 #include "platform/PageRange.h"
 #include "platform/StoragePrefault.h"
 
-static_assert(wholePagesWithin(4097, 8192, 4096).first == 8192 &&
+static_assert(wholePagesWithin(4096, 4096, 4096).first == 4096 &&
+              wholePagesWithin(4097, 8192, 4096).first == 8192 &&
               wholePagesWithin(4097, 8192, 4096).last == 12288 &&
               wholePagesWithin(4097, 100, 4096).last == 8192);  // none: first == last
 
@@ -73,4 +74,5 @@ TEST(MemoryAdmissionTest, HugePagesOnlyWhenFreeRightNowWithASpareOf32) {
   EXPECT_TRUE(reportsFreePages("0x0005\n", balloonFeatures));
   EXPECT_FALSE(reportsFreePages("0x0005\n", "0110000100000000000000000000000010000000\n"));
   EXPECT_FALSE(reportsFreePages("0x0002\n", balloonFeatures));  // a block device
+  EXPECT_FALSE(reportsFreePages("0x0005\n", "0110"));
 }

@@ -35,9 +35,11 @@ constexpr int kHugePageOrder = 9;
 // allocates meanwhile must not make the last of our faults compact.
 constexpr std::uint64_t kSpareHugePages = 32;
 
+#if defined(__linux__)
 PageRange wholePages(const StoragePrefault::Block& block, std::uintptr_t pageBytes) {
   return wholePagesWithin(reinterpret_cast<std::uintptr_t>(block.data), block.bytes, pageBytes);
 }
+#endif
 
 // Maps in the whole pages of slice `slice` of `slices` of the block.
 void populateSlice(const StoragePrefault::Block& block, std::size_t slice, std::size_t slices) {
@@ -64,8 +66,9 @@ void adviseHugePages(const std::vector<StoragePrefault::Block>& blocks) {
   using kernel_text::readKernelFile;
   bool reported = false;
   std::error_code error;  // no virtio bus: no balloon
-  for (const auto& device : std::filesystem::directory_iterator("/sys/bus/virtio/devices", error)) {
-    const std::string path = device.path().string();
+  for (std::filesystem::directory_iterator device("/sys/bus/virtio/devices", error), end;
+       !error && device != end; device.increment(error)) {
+    const std::string path = device->path().string();
     reported = reported || reportsFreePages(readKernelFile(path + "/device").value_or(""),
                                             readKernelFile(path + "/features").value_or(""));
   }
@@ -85,7 +88,8 @@ void adviseHugePages(const std::vector<StoragePrefault::Block>& blocks) {
 }  // namespace
 
 bool reportsFreePages(std::string_view virtioDevice, std::string_view virtioFeatures) {
-  return kernel_text::nextLine(virtioDevice) == "0x0005" && virtioFeatures.substr(5, 1) == "1";
+  // The features file is one '0' or '1' per feature bit, bit 0 first.
+  return kernel_text::nextLine(virtioDevice) == "0x0005" && virtioFeatures.find('1', 5) == 5;
 }
 
 bool hugePagesAreFree(std::string_view buddyinfo, std::string_view thpEnabled,
