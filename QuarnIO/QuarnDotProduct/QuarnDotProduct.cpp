@@ -8,6 +8,7 @@
 #include <string>
 
 #include "PointGathering.h"
+#include "platform/MemoryAdmission.h"
 #include "platform/ShortPath.h"
 #include "platform/StoragePrefault.h"
 #include "pose/PoseConversion.h"
@@ -45,6 +46,10 @@ bool readScan(const char* path, int scanIndex, Eigen::MatrixXd& points, ColourMa
 
   std::int64_t pixelCount = 0;
   if (!countPixels(sdk, frameCount, pixelCount)) return false;
+  // Overcommit would hand out storage the process cannot have and kill the host when the
+  // pages are touched: refuse what does not fit now. countPixels keeps pixelCount below
+  // 2^63 / 24, so its 27 bytes each stay below 2^64.
+  if (!memoryAdmits(static_cast<std::uint64_t>(pixelCount) * kOutputBytesPerPixel)) return false;
   GatheredCloud cloud;
   cloud.colours.resize(3, pixelCount);
   cloud.points.resize(3, pixelCount);
