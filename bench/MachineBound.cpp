@@ -1,5 +1,7 @@
 #include "MachineBound.h"
 
+#include "platform/PageRange.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -28,14 +30,11 @@ void keep(void* storage) { asm volatile("" : : "r"(storage) : "memory"); }
 // with writable pages. False when the kernel refuses: the method is then not measured.
 bool prepare(unsigned char* storage, std::size_t bytes, bool hugePages) {
 #if defined(__linux__) && defined(MADV_POPULATE_WRITE) && defined(MADV_HUGEPAGE)
-  const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
-  const auto begin = reinterpret_cast<std::uintptr_t>(storage);
-  const std::uintptr_t first = (begin + page - 1) / page * page;
-  const std::uintptr_t last = (begin + bytes) / page * page;
-  if (last <= first) return true;  // no whole page: the writes alone
-  void* region = reinterpret_cast<void*>(first);
-  if (hugePages && madvise(region, last - first, MADV_HUGEPAGE) != 0) return false;
-  return madvise(region, last - first, MADV_POPULATE_WRITE) == 0;
+  const PageRange range = wholePagesWithin(reinterpret_cast<std::uintptr_t>(storage), bytes,
+                                           static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE)));
+  if (range.bytes() == 0) return true;  // no whole page: the writes alone
+  if (hugePages && madvise(range.data(), range.bytes(), MADV_HUGEPAGE) != 0) return false;
+  return madvise(range.data(), range.bytes(), MADV_POPULATE_WRITE) == 0;
 #else
   (void)storage, (void)bytes, (void)hugePages;
   return false;

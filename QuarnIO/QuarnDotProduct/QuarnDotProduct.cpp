@@ -53,8 +53,7 @@ bool readScan(const char* path, int scanIndex, Eigen::MatrixXd& points, ColourMa
   GatheredCloud cloud;
   cloud.colours.resize(3, pixelCount);
   cloud.points.resize(3, pixelCount);
-  Eigen::MatrixXd newTransform;
-  if (transform.size() != 16) newTransform.resize(4, 4);
+  Eigen::MatrixXd newTransform(4, 4);  // for a transform matrix without room for 16
 
   {
     const StoragePrefault prefault({{cloud.points.data(), cloud.points.size() * sizeof(double)},
@@ -65,10 +64,10 @@ bool readScan(const char* path, int scanIndex, Eigen::MatrixXd& points, ColourMa
   // The read has succeeded: hand over. Nothing from here on can fail.
   colours.swap(cloud.colours);
   points.swap(cloud.points);
-  if (newTransform.size() == 16) {
-    transform.swap(newTransform);
-  } else {
+  if (transform.size() == 16) {
     transform.resize(4, 4);  // same element count: keeps its storage
+  } else {
+    transform.swap(newTransform);
   }
   writeTransformMatrix(globalPose, transform);
   return true;

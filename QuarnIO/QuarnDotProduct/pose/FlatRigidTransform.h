@@ -7,20 +7,15 @@
 // w = 1, which changes no value). The tests prove it against TooN.
 class FlatRigidTransform {
  public:
-  explicit FlatRigidTransform(const TooN::SE3<double>& transform) {
-    const TooN::Matrix<3>& rotation = transform.get_rotation().get_matrix();
-    for (int i = 0; i < 3; ++i) {
-      for (int j = 0; j < 3; ++j) r_[i][j] = rotation(i, j);
-      t_[i] = transform.get_translation()[i];
-    }
-  }
+  explicit FlatRigidTransform(const TooN::SE3<double>& transform)
+      : r_(transform.get_rotation().get_matrix()), t_(transform.get_translation()) {}
 
   void apply(double x, double y, double z, double out[3]) const {
     for (int i = 0; i < 3; ++i)
-      out[i] = (((0.0 + r_[i][0] * x) + r_[i][1] * y) + r_[i][2] * z) + t_[i];
+      out[i] = (((0.0 + r_(i, 0) * x) + r_(i, 1) * y) + r_(i, 2) * z) + t_[i];
   }
 
  private:
-  double r_[3][3];
-  double t_[3];
+  TooN::Matrix<3> r_;
+  TooN::Vector<3> t_;
 };

@@ -20,10 +20,9 @@ double roundToFloat(double value) { return static_cast<float>(value); }
 }  // namespace
 
 std::optional<TooN::SE3<double>> poseArrayToSE3(const PoseArray& pose) {
-  TooN::Matrix<3> rotation;
-  for (int r = 0; r < 3; ++r) {
-    for (int c = 0; c < 3; ++c) rotation(r, c) = pose[r + 4 * c];
-  }
+  const TooN::Matrix<3> rotation = TooN::Data(pose[0], pose[4], pose[8],    // row 0
+                                              pose[1], pose[5], pose[9],    // row 1
+                                              pose[2], pose[6], pose[10]);  // row 2
   if (!orthonormalisesRightHanded(rotation)) return std::nullopt;
   const TooN::Vector<3> translation =
       TooN::makeVector(roundToFloat(pose[12]), roundToFloat(pose[13]), roundToFloat(pose[14]));
