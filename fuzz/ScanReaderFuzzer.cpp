@@ -1,6 +1,7 @@
 // libFuzzer target: the fuzzer's bytes through ScanReader from memory, DotProductAPI and the
 // plug-in's read, every promise of each checked by checkScanInput. A broken promise aborts,
-// so libFuzzer keeps the input as a crash.
+// so libFuzzer keeps the input as a crash. With QUARN_SEED_CORPUS=DIR it first writes the
+// seed scans into DIR.
 
 #include <cstdint>
 #include <cstdio>
@@ -14,6 +15,7 @@
 
 #include "QuarnDotProduct.h"
 #include "ScanInputCheck.h"
+#include "SeedScans.h"
 
 namespace {
 
@@ -32,6 +34,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   scratchPath = (directory / ("quarn-fuzz-" + std::to_string(getpid()) + ".qscan")).string();
   std::atexit(removeScratch);
   std::cout.setstate(std::ios::badbit);  // the plug-in's console lines go nowhere
+  // The writer's seed scans, into the folder libFuzzer reads next.
+  if (const char* seeds = std::getenv("QUARN_SEED_CORPUS")) quarn::hostile::writeSeedScans(seeds);
   return 0;
 }
 

@@ -4,14 +4,17 @@
 // vectorizer does at -O2) makes the comparison fail; frames of 3 x 2 and 2 x 3 pixels make a
 // swap of the x and y loops fail.
 
+#include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
+#include <thread>
 
 #include <gtest/gtest.h>
 
 #include "CapturedStdout.h"
 #include "HostMatrices.h"
-#include "OtherName.h"
 #include "PluginLibrary.h"
 #include "ReferenceImport.h"
 #include "ScratchDir.h"
@@ -79,17 +82,54 @@ TEST_F(HostLoadTest, LargeScanIsExactToo) {
   readExactly(rotationAboutZ(-0.7, 3.0, 0.5, -1.25), frames);
 }
 
+// Two imports at once on two threads, each with its own SDK object, give each its own exact
+// result: the plug-in and the reference SDK keep no shared mutable state. The sanitizer stage
+// also runs this under ThreadSanitizer, which reports any race between them.
+TEST_F(HostLoadTest, TwoImportsAtOnceEachGiveTheirOwnResult) {
+  std::vector<ScanFrame> frames[2];
+  const PoseArray poses[] = {rotationAboutZ(0.5, 1), rotationAboutZ(-1.25, 0, 2)};
+  for (int f = 0; f < 5; ++f) {  // of other sizes and poses, so that sharing would show
+    frames[0].push_back(cyclingFrame(24 + f, 24 - f, rotationAboutZ(0.5, f, 0, -f), f));
+    frames[1].push_back(cyclingFrame(40 - f, 40 + f, rotationAboutZ(-1.25, -f, f), -f));
+  }
+  const std::string paths[] = {scratch.file("first.qscan"), scratch.file("second.qscan")};
+  for (int i = 0; i < 2; ++i) writeScan(paths[i], poses[i], frames[i]);
+  CapturedStdout quiet(scratch.file("stdout.txt"));
+  for (const int other : {1, 0}) {  // another scan, then the same one
+    std::atomic<int> waiting{2};
+    PluginScan scans[2];
+    const auto run = [&](int slot, int scan) {
+      waiting.fetch_sub(1);
+      while (waiting.load() > 0) std::this_thread::yield();
+      EXPECT_TRUE(plugin.read(paths[scan], scans[slot]));
+      EXPECT_EQ(differenceFromReference(poses[scan], frames[scan], scans[slot].points,
+                                        scans[slot].colours, scans[slot].transform),
+                "")
+          << scan;
+    };
+    std::thread one(run, 0, 0), two(run, 1, other);
+    one.join();
+    two.join();
+  }
+}
+
 #if defined(_WIN32)
 // A name the system code page cannot spell: the SDK's narrow open refuses its UTF-8 bytes,
 // and the retry under the 8.3 short name reads it.
 TEST_F(HostLoadTest, NonAsciiNameIsReadUnderItsShortName) {
-  if (narrowNamesAreUtf8()) GTEST_SKIP() << "narrow opens take UTF-8 here: nothing to retry";
   const std::string name = u8"\u00DCberpr\u00FCfung \u00F1 \u6E2C.scan";
   const std::string printed = readExactly(
       rotationAboutZ(-0.7, 3, 0.5), {cyclingFrame(2, 3, rotationAboutZ(0.4, -1, 0, 2), 0)}, name);
-  const std::string shortName = expectedOtherName(scratch.path() / fs::u8path(name));
-  ASSERT_NE(shortName, (scratch.path() / fs::u8path(name)).u8string());
-  EXPECT_EQ(printed.rfind("Reading from short path: " + shortName + "\n1 frames found.\n", 0), 0u);
+  if (std::FILE* narrow =
+          std::fopen((scratch.path() / fs::u8path(name)).u8string().c_str(), "rb")) {
+    std::fclose(narrow);
+    GTEST_SKIP() << "narrow opens take UTF-8 here: nothing to retry";
+  }
+  const std::string retry = "Reading from short path: ", frames = "\n1 frames found.\n";
+  ASSERT_EQ(printed.rfind(retry, 0), 0u) << printed;
+  const std::string shortName = printed.substr(retry.size(), printed.find(frames) - retry.size());
+  EXPECT_TRUE(std::all_of(shortName.begin(), shortName.end(), [](char c) { return c > 0; }))
+      << shortName;
 }
 #endif
 
