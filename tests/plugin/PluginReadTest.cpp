@@ -47,7 +47,8 @@ TEST_F(PluginRead, CallsTheSdkInOrder) {
   script.frames.resize(3);
   script.frames[0].sizeX = 1;
   script.frames[0].sizeY = 2;
-  script.frames[0].pixels[{0, 0}].point = std::array<float, 3>{1, 2, 3};  // without colour
+  script.frames[0].withoutColour = {{0, 0}};
+  script.frames[0].withoutPoint = {{0, 1}};
   script.frames[1].sizeX = -5;
   script.frames[1].sizeY = -7;  // 35 pixels if multiplied as reported
   script.frames[2].sizeY = 3;
@@ -143,16 +144,14 @@ TEST_F(PluginRead, FailedReadsLeaveTheHostMatricesAlone) {
   reflection[10] = -1.0;
   zeroRow[1] = zeroRow[5] = zeroRow[9] = 0.0;
   withNaN[4] = std::numeric_limits<double>::quiet_NaN();
-  ScriptedFrame reflected = fullFrame(1, 1, 0.5f), emptyZeroRow, unwritten = fullFrame(1, 1, 0),
-                grows = fullFrame(3, 3, 0.0f), huge, tooLarge;
+  ScriptedFrame reflected{1, 1}, emptyZeroRow, unwritten{1, 1}, grows{2, 3}, huge, tooLarge;
   reflected.pose = reflection;
   emptyZeroRow.pose = zeroRow;
   unwritten.writesPose = false;
-  grows.sizeX = 2;
   grows.laterSizes = std::make_pair(3, 3);
   huge.sizeX = huge.sizeY = std::numeric_limits<int>::max();
   tooLarge.sizeX = tooLarge.sizeY = 1 << 21;  // 2^42 pixels: 100 TB of points
-  const ScriptedFrame full = fullFrame(2, 2, 0.0f);
+  const ScriptedFrame full{2, 2};
   struct Case {
     const char* name;
     Pose globalPose;

@@ -1,6 +1,7 @@
 #include "ScriptedScanner.h"
 
 #include <algorithm>
+#include <map>
 #include <stdexcept>
 
 #include "DotProductAPI.h"
@@ -19,20 +20,6 @@ Pose poseWithTranslation(double tx, double ty, double tz) {
   return pose;
 }
 
-ScriptedFrame fullFrame(int sizeX, int sizeY, float base) {
-  ScriptedFrame frame;
-  frame.sizeX = sizeX;
-  frame.sizeY = sizeY;
-  for (int x = 0; x < sizeX; ++x) {
-    for (int y = 0; y < sizeY; ++y) {
-      frame.pixels[{x, y}] = {std::array<float, 3>{base + x, base + y, base + 0.25f * (x + y)},
-                              std::array<unsigned char, 3>{static_cast<unsigned char>(x),
-                                                           static_cast<unsigned char>(y), 7}};
-    }
-  }
-  return frame;
-}
-
 // Per object: the open attempts, the current frame and how often each frame was opened. The
 // plug-in opens only frames that exist.
 struct DotProductAPIState {
@@ -44,10 +31,6 @@ struct DotProductAPIState {
   std::pair<int, int> sizes() {
     const ScriptedFrame& f = frame();
     return frameOpens[current] > 1 && f.laterSizes ? *f.laterSizes : std::pair{f.sizeX, f.sizeY};
-  }
-  const ScriptedPixel* pixel(int x, int y) const {
-    const auto found = frame().pixels.find({x, y});
-    return found == frame().pixels.end() ? nullptr : &found->second;
   }
 };
 
@@ -108,21 +91,19 @@ int DotProductAPI::getFramePositionAndOrientation(double* pose) {
 int DotProductAPI::getCartesianAtPixel(int x, int y, float& px, float& py, float& pz) {
   if (scannerScript().throwOnPixel) throw std::runtime_error("scripted failure");
   log("point" + at(x, y));
-  const ScriptedPixel* pixel = state_->pixel(x, y);
-  if (pixel == nullptr || !pixel->point) return 1;
-  px = (*pixel->point)[0];
-  py = (*pixel->point)[1];
-  pz = (*pixel->point)[2];
+  if (state_->frame().withoutPoint.count({x, y}) != 0) return 1;
+  px = static_cast<float>(x);
+  py = static_cast<float>(y);
+  pz = 0;
   return 0;
 }
 
 int DotProductAPI::getColourAtPixel(int x, int y, unsigned char& c0, unsigned char& c1,
                                     unsigned char& c2) {
   log("colour" + at(x, y));
-  const ScriptedPixel* pixel = state_->pixel(x, y);
-  if (pixel == nullptr || !pixel->colour) return 1;
-  c0 = (*pixel->colour)[0];
-  c1 = (*pixel->colour)[1];
-  c2 = (*pixel->colour)[2];
+  if (state_->frame().withoutColour.count({x, y}) != 0) return 1;
+  c0 = static_cast<unsigned char>(x);
+  c1 = static_cast<unsigned char>(y);
+  c2 = 7;
   return 0;
 }

@@ -5,8 +5,8 @@
 // the exact sequence of calls the plug-in made.
 
 #include <array>
-#include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -16,17 +16,13 @@ using Pose = std::array<double, 17>;
 // Identity rotation with translation (tx, ty, tz), column by column as the SDK stores poses.
 Pose poseWithTranslation(double tx, double ty, double tz);
 
-struct ScriptedPixel {
-  std::optional<std::array<float, 3>> point;
-  std::optional<std::array<unsigned char, 3>> colour;
-};
-
+// Pixel (x, y) has point (x, y, 0) and colour (x, y, 7), unless listed as without them.
 struct ScriptedFrame {
   int sizeX = 0, sizeY = 0;
   std::optional<std::pair<int, int>> laterSizes;  // sizes from the second openFrame on
   Pose pose = poseWithTranslation(0, 0, 0);
   bool writesPose = true;
-  std::map<std::pair<int, int>, ScriptedPixel> pixels;  // absent: neither point nor colour
+  std::set<std::pair<int, int>> withoutPoint, withoutColour;
 };
 
 struct ScannerScript {
@@ -40,6 +36,3 @@ struct ScannerScript {
 
 // The script the next DotProductAPI objects follow.
 ScannerScript& scannerScript();
-
-// sizeX x sizeY pixels, each with point (base + x, base + y, base + (x + y) / 4), colour (x, y, 7).
-ScriptedFrame fullFrame(int sizeX, int sizeY, float base);
