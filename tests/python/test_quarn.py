@@ -13,7 +13,7 @@ print((peak - before) / (27 * scan.pixels))"""
 def d(tmp_path_factory):
     d, tool = tmp_path_factory.mktemp("scans"), os.environ["QUARN_TOOL"]
     for args in (["sample", "-o", d / "s.scan", "--frames", "3", "--width", "64", "--height", "48"],
-                 ["sample", "-o", d / "big.scan"], ["import", d / "s.scan", "-o", d / "s.ply"]):
+                 ["sample", "-o", d / "big.scan"], ["import", d / "s.scan", "-o", d / "s.ply", "--preview", d / "s.png"]):
         subprocess.run([tool, *args], check=True, capture_output=True)
     return d
 
@@ -35,6 +35,8 @@ def test_read_equals_the_import_through_the_plugin_to_the_bit(d):
     assert same(scan.points, np.asarray(ply.points)), "points differ from quarn import's"
     assert same(scan.colours / 255.0, np.asarray(ply.colors)), "colours differ"
     assert same(scan.transform, transform), "transform is not the scan pose's"
+    picture = np.asarray(o3d.io.read_image(str(d / "s.png")))  # of something, not background
+    assert picture.shape == (720, 960, 3) and (picture.max(2) > 60).mean() > 0.1
     assert same(np.asarray(cloud.points), np.asarray(ply.points)) and same(
         np.asarray(cloud.colors), np.asarray(ply.colors)), "to_open3d differs from the PLY's cloud"
 

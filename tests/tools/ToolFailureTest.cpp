@@ -35,35 +35,25 @@ TEST(ToolFailure, OneLineExitCodeAndNoFileLeft) {
     int exitCode;
     std::string message;
   };
+  // clang-format off
   std::vector<Case> cases = {
-      {{"import", file("reflected.scan"), "-o", out, "--preview", file("out.png")},
-       1,
-       "the plug-in cannot read it"},
-      {{"import", goodScan, "-o", out, "--plugin", file("missing.so")},
-       1,
-       "cannot load the plug-in " + file("missing.so")},
+      {{"import", file("reflected.scan"), "-o", out, "--preview", file("out.png")}, 1, "the plug-in cannot read it"},
+      {{"import", goodScan, "-o", out, "--plugin", file("missing.so")}, 1, "cannot load the plug-in " + file("missing.so")},
       // A library, but not the plug-in: the SDK library lacks the exports.
-      {{"import", goodScan, "-o", out, "--plugin", QUARN_SDK_PATH},
-       1,
-       "lacks readDotProduct or readDotProductNumberOfScans"},
+      {{"import", goodScan, "-o", out, "--plugin", QUARN_SDK_PATH}, 1, "lacks readDotProduct or readDotProductNumberOfScans"},
       {{"import", goodScan, "-o", nowhere + "/out.ply"}, 1, "cannot write " + nowhere + "/out.ply"},
       {{"import", goodScan, "-o", dir.path().string()}, 1, "it is a directory"},
       // The picture cannot be written, so the PLY is not written either.
-      {{"import", goodScan, "-o", out, "--preview", nowhere + "/out.png"},
-       1,
-       "cannot write " + nowhere + "/out.png"},
-      {{"sample", "-o", nowhere + "/out.scan", "--frames", "1"},
-       1,
-       "cannot create " + nowhere + "/out.scan"},
+      {{"import", goodScan, "-o", out, "--preview", nowhere + "/out.png"}, 1, "cannot write " + nowhere + "/out.png"},
+      {{"sample", "-o", nowhere + "/out.scan", "--frames", "1"}, 1, "cannot create " + nowhere + "/out.scan"},
       {{"import", goodScan}, 2, "--output is required"},
       {{"sample", "-o", file("s.scan"), "--width", "0"}, 2, "--width"},
       {{"frobnicate"}, 2, "frobnicate"},
       {{}, 2, "a command is required"}};
   const std::pair<const char*, const char*> scans[] = {
-      {"missing.scan", "no such file"},
-      {"text.scan", "not a scan file"},
-      {"version2.scan", "a scan file of an unsupported format version"},
-      {"truncated.scan", "the scan file is damaged"}};
+      {"missing.scan", "no such file"}, {"text.scan", "not a scan file"},
+      {"version2.scan", "a scan file of an unsupported format version"}, {"truncated.scan", "the scan file is damaged"}};
+  // clang-format on
   for (const auto& [name, reason] : scans) {
     cases.push_back(
         {{"import", file(name), "-o", out}, 1, "cannot import " + file(name) + ": " + reason});
