@@ -16,6 +16,7 @@
 #include <CLI/CLI.hpp>
 
 #include "BenchData.h"
+#include "Formatted.h"
 #include "ImportCommand.h"
 #include "ImportRun.h"
 #include "MachineBound.h"
@@ -46,11 +47,7 @@ struct Best {
 
 std::string runsText(const Best& best) {
   std::string text;
-  char value[32];
-  for (double s : best.runs) {
-    std::snprintf(value, sizeof value, "%s%.4g", text.empty() ? "" : " ", s);
-    text += value;
-  }
+  for (double s : best.runs) text += (text.empty() ? "" : " ") + tool::formatted("%.4g", s);
   return text;
 }
 

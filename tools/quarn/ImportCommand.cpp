@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "DotProductAPI.h"
+#include "Formatted.h"
 #include "OutputFile.h"
 #include "Platform.h"
 #include "PluginLibrary.h"
@@ -17,16 +18,6 @@
 namespace fs = std::filesystem;
 
 namespace quarn::tool {
-
-namespace {
-
-std::string fixed(double value, int decimals) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%.*f", decimals, value);
-  return text;
-}
-
-}  // namespace
 
 fs::path defaultPluginPath(const fs::path& executable) {
   return executable.parent_path() / QUARN_PLUGIN_RELATIVE_DIR / QUARN_PLUGIN_FILE_NAME;
@@ -78,19 +69,20 @@ void importScan(const ImportOptions& options, std::ostream& out) {
     out << "frames  " << sdk.getFrameCount() << '\n';
   out << "pixels  " << pixels << '\n';
   out << "points  " << cloud.size();
-  if (pixels > 0) out << " (" << fixed(100.0 * cloud.size() / pixels, 1) << " %)";
+  if (pixels > 0) out << " (" << formatted("%.1f", 100.0 * cloud.size() / pixels) << " %)";
   out << '\n';
   if (cloud.size() > 0) {
     out << "bounds ";
     const char* axes = "xyz";
     for (int i = 0; i < 3; ++i) {
-      out << ' ' << axes[i] << " [" << fixed(cloud.low[i], 4) << ", " << fixed(cloud.high[i], 4)
-          << ']';
+      out << ' ' << axes[i] << " [" << formatted("%.4f", cloud.low[i]) << ", "
+          << formatted("%.4f", cloud.high[i]) << ']';
     }
     out << '\n';
   }
-  out << "time    read " << fixed(readSeconds, 2) << " s, PLY " << fixed(plySeconds, 2) << " s";
-  if (preview) out << ", preview " << fixed(previewSeconds, 2) << " s";
+  out << "time    read " << formatted("%.2f", readSeconds) << " s, PLY "
+      << formatted("%.2f", plySeconds) << " s";
+  if (preview) out << ", preview " << formatted("%.2f", previewSeconds) << " s";
   out << '\n' << "wrote   " << options.output;
   if (preview) out << ", " << options.preview;
   out << '\n';

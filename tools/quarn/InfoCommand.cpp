@@ -1,12 +1,13 @@
 #include "InfoCommand.h"
 
-#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <stdexcept>
 
 #include "DotProductAPI.h"
+#include "Formatted.h"
 #include "Platform.h"
+#include "ScanFormat.h"
 #include "ScanProblem.h"
 #include "ScanStatus.h"
 
@@ -14,23 +15,15 @@ namespace quarn::tool {
 
 namespace {
 
-using Pose = std::array<double, 17>;
-
 struct Counts {
   std::int64_t pixels = 0, points = 0, colours = 0, both = 0;
 };
 
-std::string format(const char* pattern, double value) {
-  char text[64];
-  std::snprintf(text, sizeof text, pattern, value);
-  return text;
-}
-
 // The pose's 4 x 4 matrix row by row (value r + 4c is row r, column c).
-void printPose(std::ostream& out, const char* indent, const Pose& pose) {
+void printPose(std::ostream& out, const char* indent, const scan::PoseArray& pose) {
   for (int r = 0; r < 4; ++r) {
     out << indent;
-    for (int c = 0; c < 4; ++c) out << format(c == 3 ? " | %10.5f" : " %9.6f", pose[r + 4 * c]);
+    for (int c = 0; c < 4; ++c) out << formatted(c == 3 ? " | %10.5f" : " %9.6f", pose[r + 4 * c]);
     out << '\n';
   }
 }
@@ -50,7 +43,7 @@ void printScanInfo(const std::string& path, std::ostream& out) {
     throw std::runtime_error("cannot read " + path + ": " + describeOpenStatus(path, status));
   }
   const int frameCount = sdk.getFrameCount();
-  Pose scanPose{};
+  scan::PoseArray scanPose{};
   sdk.getPositionAndOrientation(scanPose.data());
   out << "scan " << path << '\n' << "frames " << frameCount << '\n' << "scan pose\n";
   printPose(out, "  ", scanPose);
@@ -59,7 +52,7 @@ void printScanInfo(const std::string& path, std::ostream& out) {
   for (int f = 0; f < frameCount; ++f) {
     sdk.openFrame(f);
     const int sizeX = sdk.getFrameSizeX(), sizeY = sdk.getFrameSizeY();
-    Pose pose{};
+    scan::PoseArray pose{};
     sdk.getFramePositionAndOrientation(pose.data());
     Counts counts;
     counts.pixels = static_cast<std::int64_t>(sizeX) * sizeY;

@@ -12,6 +12,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "Formatted.h"
 #include "ImportCommand.h"
 #include "InfoCommand.h"
 #include "Platform.h"
@@ -28,9 +29,8 @@ void runSample(const std::string& output, const SampleOptions& options) {
   const double seconds = secondsSince(start);
   std::error_code error;
   const auto bytes = std::filesystem::file_size(pathFromUtf8(output), error);
-  char time[32];
-  std::snprintf(time, sizeof time, "%.2f", seconds);
-  std::cout << "wrote " << output << " (" << (error ? 0 : bytes) << " bytes) in " << time << " s\n"
+  std::cout << "wrote " << output << " (" << (error ? 0 : bytes) << " bytes) in "
+            << formatted("%.2f", seconds) << " s\n"
             << "frames  " << options.frames << " of " << options.width << " x " << options.height
             << ", seed " << options.seed << '\n'
             << "pixels  " << summary.pixels << ": " << summary.withPoint << " with a point, "
