@@ -13,7 +13,6 @@
 struct GatheredCloud {
   Eigen::MatrixXd points;  // 3 x N
   ColourMatrix colours;    // 3 x N
-  std::int64_t pointCount = 0;
 };
 
 // Counting pass: opens every frame and sums width x height (sizes below 0 count as 0) in
