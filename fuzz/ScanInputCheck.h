@@ -1,10 +1,8 @@
 #pragma once
 
-// One input pushed through every reader of scan files the project has, checking what each
-// promises: ScanReader opened from memory, DotProductAPI opened from a file, and a plug-in
-// read of that file (whose exact result also holds the SDK's pixel calls to the file). Shared by
-// the fuzzer, the mutation test and the replay of fuzz regressions, so that all three hold the
-// readers to the same promises.
+// One input through every reader of scan files the project has, each held to its promises:
+// ScanReader from memory, DotProductAPI from a file, and a plug-in read of that file (whose
+// exact result also holds the SDK's pixel calls). Shared by the fuzzer and the host tests.
 
 #include <cstddef>
 #include <string>
