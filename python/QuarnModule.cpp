@@ -4,7 +4,9 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -27,10 +29,20 @@ struct Scan {
   Eigen::Index valid = 0;  // the columns before the NaN tail
 };
 
-// The plug-in puts the valid points first and NaN after them; the host is not told where.
-Eigen::Index validColumns(const Eigen::MatrixXd& points) {
-  Eigen::Index n = points.cols();
-  while (n > 0 && points.col(n - 1).hasNaN()) --n;
+// The plug-in puts the valid points first; after them every point is NaN and every colour 0,
+// and the host is not told where they end. Colours are an eighth of the bytes, so the tail is
+// looked for there, eight bytes at a time: the valid points end at the first NaN point after
+// the last coloured column (black ones may come before it).
+Eigen::Index validColumns(const Eigen::MatrixXd& points, const ColourMatrix& colours) {
+  const unsigned char* bytes = colours.data();
+  std::size_t end = static_cast<std::size_t>(std::min(points.cols(), colours.cols())) * 3;
+  for (std::uint64_t word = 0; end >= 8; end -= 8) {
+    std::memcpy(&word, bytes + end - 8, 8);
+    if (word != 0) break;
+  }
+  while (end > 0 && bytes[end - 1] == 0) --end;
+  auto n = static_cast<Eigen::Index>((end + 2) / 3);
+  while (n < points.cols() && !points.col(n).hasNaN()) ++n;
   return n;
 }
 
@@ -53,7 +65,7 @@ std::string readInto(const std::string& path, const std::string& plugin, Scan& s
                ? "the plug-in cannot read it (a pose that is not a rotation, or unreadable pixels)"
                : problem;
   }
-  scan.valid = validColumns(scan.matrices.points);
+  scan.valid = validColumns(scan.matrices.points, scan.matrices.colours);
   return std::string();
 }
 
