@@ -8,6 +8,7 @@
 #include <optional>
 #include <random>
 #include <sstream>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -62,10 +63,16 @@ TEST(FlatRigidTransform, MatchesTooNToTheBit) {
   }
 }
 
-std::string printed(const PoseArray& pose) {
-  std::ostringstream out;
+// What the print wrote, and what it had written at each flush.
+std::string printed(const PoseArray& pose, std::vector<std::string>* flushes = nullptr) {
+  struct FlushLog : std::stringbuf {
+    std::vector<std::string> flushes;
+    int sync() override { return flushes.push_back(str()), 0; }
+  } log;
+  std::ostream out(&log);
   printGlobalTransform(out, *poseArrayToSE3(pose));
-  return out.str();
+  if (flushes != nullptr) *flushes = log.flushes;
+  return log.str();
 }
 
 // Rows in TooN's format; the translation rounded to single precision (which six digits hide);
@@ -78,7 +85,10 @@ TEST(TransformPrint, RowsInTooNFormatAndIgnoresTheUnreadValues) {
   pose[5] = 2.0;
   pose[10] = 5.0;
   pose[12] = 0.5;
-  EXPECT_EQ(printed(pose), "Global scene transform T_g_r =\n1 0 0 0.5\n0 1 0 0\n0 0 1 0\n\n");
+  std::vector<std::string> flushes;
+  const std::string title = "Global scene transform T_g_r =\n";
+  EXPECT_EQ(printed(pose, &flushes), title + "1 0 0 0.5\n0 1 0 0\n0 0 1 0\n\n");
+  EXPECT_EQ(flushes, (std::vector<std::string>{title, title + "1 0 0 0.5\n0 1 0 0\n0 0 1 0\n\n"}));
   pose[12] = 0.1;
   pose[13] = -1234567.0;
   const std::string expected =

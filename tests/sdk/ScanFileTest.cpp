@@ -107,6 +107,7 @@ TEST_F(ScanFileTest, RefusesCallsWithoutScanFrameOrPixel) {
     EXPECT_EQ(api.getFrameCount() + api.getFrameSizeX(), 0);
     EXPECT_EQ(api.openFrame(0), kNotOpen);
   }
+  ASSERT_EQ(api.open(path.c_str(), nullptr), kOk);
   EXPECT_EQ(api.open(nullptr, nullptr), kCannotOpen);
   EXPECT_EQ(api.getPositionAndOrientation(pose), kNotOpen);
 }
