@@ -68,7 +68,6 @@ int ScanReader::validate() {
 
   // Records lie after the table in frame order without overlapping, so each frame accounts
   // for at least its own bytes of the file.
-  frames_.reserve(count);
   std::uint64_t end = kHeaderSize + count * kTableEntrySize;
   for (const std::uint64_t offset : offsets) {
     if (offset < end || offset > fileSize || fileSize - offset < kFrameHeaderSize) {
@@ -94,7 +93,7 @@ int ScanReader::validate() {
 }
 
 bool ScanReader::readPixels(std::int32_t index, std::vector<ScanPixel>& pixels) {
-  if (source_ == nullptr || index < 0 || index >= frameCount()) return false;
+  if (index < 0 || index >= frameCount()) return false;  // none when nothing is open
   const FrameInfo& info = frames_[index];
   // open() found every frame's pixels inside the file, so their count fits in memory's terms.
   pixels.resize(static_cast<std::size_t>(info.sizeX) * static_cast<std::size_t>(info.sizeY));

@@ -92,10 +92,9 @@ void writeScan(const std::string& path, const PoseArray& scanPose,
   if (frames.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
     throw std::invalid_argument("writeScan: too many frames");
   }
-  for (const ScanFrame& frame : frames) {
-    if (frame.sizeX < 0 || frame.sizeY < 0 ||
-        frame.pixels.size() !=
-            static_cast<std::uint64_t>(frame.sizeX) * static_cast<std::uint64_t>(frame.sizeY)) {
+  for (const ScanFrame& frame : frames) {  // negative sizes: addFrame refuses them
+    if (frame.pixels.size() !=
+        static_cast<std::uint64_t>(frame.sizeX) * static_cast<std::uint64_t>(frame.sizeY)) {
       throw std::invalid_argument("writeScan: pixel count differs from sizeX * sizeY");
     }
   }
