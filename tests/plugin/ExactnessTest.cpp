@@ -64,12 +64,15 @@ TEST(FlatRigidTransform, MatchesTooNToTheBit) {
 }
 
 // What the print wrote, and what it had written at each flush.
-std::string printed(const PoseArray& pose, std::vector<std::string>* flushes = nullptr) {
+std::string printed(const PoseArray& pose, std::vector<std::string>* flushes = nullptr,
+                    std::ios::fmtflags format = {}, int precision = 6) {
   struct FlushLog : std::stringbuf {
     std::vector<std::string> flushes;
     int sync() override { return flushes.push_back(str()), 0; }
   } log;
   std::ostream out(&log);
+  out.setf(format);
+  out.precision(precision);
   printGlobalTransform(out, *poseArrayToSE3(pose));
   if (flushes != nullptr) *flushes = log.flushes;
   return log.str();
@@ -98,6 +101,10 @@ TEST(TransformPrint, RowsInTooNFormatAndIgnoresTheUnreadValues) {
   pose[15] = pose[16] = -4.0;
   EXPECT_EQ(printed(pose), expected);
   EXPECT_EQ(poseArrayToSE3(pose)->get_translation()[0], 0.1f);
+  // The rows take the stream's number format.
+  EXPECT_EQ(printed(pose, nullptr, std::ios::fixed, 2),
+            "Global scene transform T_g_r =\n1.00 0.00 0.00 0.10\n0.00 1.00 0.00 -1234567.00\n"
+            "0.00 0.00 1.00 0.00\n\n");
 }
 
 }  // namespace

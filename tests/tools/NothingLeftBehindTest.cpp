@@ -58,6 +58,7 @@ TEST(NothingLeftBehind, OutputIsNamedOnlyOnceCompleteEvenWhenKilled) {
   file.stream() << "newer" << std::flush;
   EXPECT_EQ(dir.files(), std::vector<std::string>{"out"});  // killed, and being written
   EXPECT_EQ(readText(out), "older");
+  std::ofstream(out + ".part") << "stale";  // left by a run killed as it renamed
   file.commit();
   EXPECT_EQ(dir.files(), std::vector<std::string>{"out"});
   EXPECT_EQ(readText(out), "newer");

@@ -11,11 +11,16 @@ class FlatRigidTransform {
       : r_(transform.get_rotation().get_matrix()), t_(transform.get_translation()) {}
 
   void apply(double x, double y, double z, double out[3]) const {
-    for (int i = 0; i < 3; ++i)
-      out[i] = (((0.0 + r_(i, 0) * x) + r_(i, 1) * y) + r_(i, 2) * z) + t_[i];
+    out[0] = row(0, x, y, z);
+    out[1] = row(1, x, y, z);
+    out[2] = row(2, x, y, z);
   }
 
  private:
+  double row(int i, double x, double y, double z) const {
+    return (((0.0 + r_(i, 0) * x) + r_(i, 1) * y) + r_(i, 2) * z) + t_[i];
+  }
+
   TooN::Matrix<3> r_;
   TooN::Vector<3> t_;
 };
