@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 #include "QuarnDotProduct.h"
 
@@ -22,5 +23,9 @@ struct InputOutcome {
 // the readers let through, which none of them should.
 InputOutcome checkScanInput(const unsigned char* data, std::size_t size,
                             const std::string& scratchPath, ReadDotProductFunction read);
+
+// Writes small valid scans, all of whose poses are rotations, into `directory` (which must
+// exist) and returns their paths: the fuzzer's seeds and the host tests' hostile inputs.
+std::vector<std::string> writeSeedScans(const std::string& directory);
 
 }  // namespace quarn::hostile

@@ -15,7 +15,6 @@
 
 #include "QuarnDotProduct.h"
 #include "ScanInputCheck.h"
-#include "SeedScans.h"
 
 namespace {
 

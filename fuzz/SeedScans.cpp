@@ -1,4 +1,4 @@
-#include "SeedScans.h"
+#include "ScanInputCheck.h"
 
 #include <limits>
 
