@@ -1,60 +1,25 @@
 #include "PythonRead.h"
 
-#include <cerrno>
 #include <cstring>
 #include <regex>
 #include <stdexcept>
 #include <vector>
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include "ChildProcess.h"
 
 extern char** environ;
 
 namespace quarn::bench {
 
 double timePythonRead(const std::string& scan, const std::string& plugin, std::int64_t pixels) {
-  int pipeEnds[2];
-  if (pipe2(pipeEnds, O_CLOEXEC) != 0) throw std::runtime_error("cannot make a pipe");
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 1);
-  std::vector<std::string> arguments = {QUARN_BENCH_PYTHON, QUARN_BENCH_PYTHON_SCRIPT, scan, plugin,
-                                        "1"};
   std::vector<std::string> environment = {"PYTHONPATH=" QUARN_BENCH_PYTHONPATH};
   for (char** variable = environ; *variable != nullptr; ++variable) {
     if (std::strncmp(*variable, "PYTHONPATH=", 11) != 0) environment.emplace_back(*variable);
   }
-  std::vector<char*> argv, envp;
-  for (std::string& argument : arguments) argv.push_back(&argument[0]);
-  for (std::string& variable : environment) envp.push_back(&variable[0]);
-  argv.push_back(nullptr);
-  envp.push_back(nullptr);
-  pid_t pid = 0;
-  const int spawnError = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  close(pipeEnds[1]);
-  if (spawnError != 0) {
-    close(pipeEnds[0]);
-    throw std::runtime_error(arguments[0] + ": " + std::strerror(spawnError));
-  }
-  std::string text;
-  char chunk[4096];
-  for (ssize_t got; (got = read(pipeEnds[0], chunk, sizeof chunk)) != 0;) {
-    if (got > 0)
-      text.append(chunk, static_cast<std::size_t>(got));
-    else if (errno != EINTR)
-      break;
-  }
-  close(pipeEnds[0]);
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
+  const std::string text = runChild(
+      {QUARN_BENCH_PYTHON, QUARN_BENCH_PYTHON_SCRIPT, scan, plugin, "1"}, std::move(environment));
   std::smatch found;
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 ||
-      !std::regex_search(text, found, std::regex("python_read_seconds: (\\S+) pixels: (\\d+)"))) {
+  if (!std::regex_search(text, found, std::regex("python_read_seconds: (\\S+) pixels: (\\d+)"))) {
     throw std::runtime_error("the Python read failed (" QUARN_BENCH_PYTHON_SCRIPT ")");
   }
   if (std::stoll(found[2]) != pixels) throw std::runtime_error("the Python read read another scan");

@@ -56,15 +56,8 @@ std::string readInto(const std::string& path, const std::string& plugin, Scan& s
   } catch (const std::runtime_error& e) {
     return e.what();
   }
-  if (library->readDotProductNumberOfScans(path.c_str()) < 1) {
-    return "the plug-in finds no scan in it";
-  }
-  if (!library->read(path, scan.matrices)) {
-    problem = quarn::tool::scanOpenProblem(path);
-    return problem.empty()
-               ? "the plug-in cannot read it (a pose that is not a rotation, or unreadable pixels)"
-               : problem;
-  }
+  problem = quarn::tool::readThroughPlugin(*library, path, scan.matrices);
+  if (!problem.empty()) return problem;
   scan.valid = validColumns(scan.matrices.points, scan.matrices.colours);
   return std::string();
 }

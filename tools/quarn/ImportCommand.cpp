@@ -36,16 +36,10 @@ void importScan(const ImportOptions& options, std::ostream& out) {
   out.flush();  // the plug-in prints its own lines, perhaps through another runtime
 
   const Clock::time_point start = Clock::now();
-  if (plugin.readDotProductNumberOfScans(options.scan.c_str()) < 1) {
-    throw std::runtime_error("cannot import " + options.scan + ": the plug-in finds no scan in it");
-  }
   PluginScan read;
-  if (!plugin.read(options.scan, read)) {
-    std::string reason = scanOpenProblem(options.scan);
-    if (reason.empty()) {
-      reason = "the plug-in cannot read it (a pose that is not a rotation, or unreadable pixels)";
-    }
-    throw std::runtime_error("cannot import " + options.scan + ": " + reason);
+  const std::string readProblem = readThroughPlugin(plugin, options.scan, read);
+  if (!readProblem.empty()) {
+    throw std::runtime_error("cannot import " + options.scan + ": " + readProblem);
   }
   const double readSeconds = secondsSince(start);
 

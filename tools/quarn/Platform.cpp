@@ -5,6 +5,7 @@
 #if defined(_WIN32)
 #include <algorithm>
 
+#include "platform/ShortPath.h"
 #include "platform/Utf16.h"
 // windows.h, which Utf16.h includes, must come first.
 #include <shellapi.h>
@@ -40,14 +41,10 @@ fs::path executablePath(const std::string& fallback) {
 
 std::string sdkPath(const std::string& utf8) {
   const auto ascii = [](char c) { return static_cast<unsigned char>(c) < 0x80; };
-  if (std::all_of(utf8.begin(), utf8.end(), ascii)) return utf8;
-  const std::wstring wide = toUtf16(utf8);
-  std::wstring shortPath(GetShortPathNameW(wide.c_str(), nullptr, 0), L'\0');
-  const DWORD length =
-      GetShortPathNameW(wide.c_str(), &shortPath[0], static_cast<DWORD>(shortPath.size()));
-  if (length == 0 || length >= shortPath.size()) return utf8;
-  shortPath.resize(length);
-  return toUtf8(shortPath);
+  std::string shortPath;
+  if (std::all_of(utf8.begin(), utf8.end(), ascii) || !alternativeScanPath(utf8.c_str(), shortPath))
+    return utf8;
+  return shortPath;
 }
 
 #else

@@ -63,4 +63,15 @@ std::string importProblem(const std::string& scan) {
   return "needs " + megabytes(needed) + " of memory, " + megabytes(*available) + " available";
 }
 
+std::string readThroughPlugin(const PluginLibrary& plugin, const std::string& scan,
+                              PluginScan& out) {
+  if (plugin.readDotProductNumberOfScans(scan.c_str()) < 1)
+    return "the plug-in finds no scan in it";
+  if (plugin.read(scan, out)) return std::string();
+  const std::string problem = scanOpenProblem(scan);
+  return problem.empty()
+             ? "the plug-in cannot read it (a pose that is not a rotation, or unreadable pixels)"
+             : problem;
+}
+
 }  // namespace quarn::tool

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "PluginLibrary.h"
+
 namespace quarn::tool {
 
 // Why the SDK refused to open `path`, from DotProductAPI::open's status: "no such file",
@@ -15,5 +17,10 @@ std::string describeOpenStatus(const std::string& path, int status);
 // refusing to open it, or "needs 497 MB of memory, 290 MB available". Empty when it can be
 // tried.
 std::string importProblem(const std::string& scan);
+
+// Reads scan 0 of `scan` through the loaded plug-in into `out`, as quarn import does. Why it
+// could not, in quarn's words; empty when it was read.
+std::string readThroughPlugin(const PluginLibrary& plugin, const std::string& scan,
+                              PluginScan& out);
 
 }  // namespace quarn::tool

@@ -115,6 +115,7 @@ StoragePrefault::StoragePrefault(std::vector<Block> blocks) : blocks_(std::move(
   std::size_t largest = 0;
   for (const Block& block : blocks_) largest = std::max(largest, block.bytes);
   if (!kCanPopulate || largest < kMinimumBytes) return;
+  slices_ = (largest + kSliceBytes - 1) / kSliceBytes;
   adviseHugePages(blocks_);
   try {
     thread_ = std::thread(&StoragePrefault::run, this);
@@ -129,10 +130,7 @@ StoragePrefault::~StoragePrefault() {
 }
 
 void StoragePrefault::run() {
-  std::size_t largest = 0;
-  for (const Block& block : blocks_) largest = std::max(largest, block.bytes);
-  const std::size_t slices = (largest + kSliceBytes - 1) / kSliceBytes;
-  for (std::size_t slice = 0; slice < slices && !stop_; ++slice) {
-    for (const Block& block : blocks_) populateSlice(block, slice, slices);
+  for (std::size_t slice = 0; slice < slices_ && !stop_; ++slice) {
+    for (const Block& block : blocks_) populateSlice(block, slice, slices_);
   }
 }

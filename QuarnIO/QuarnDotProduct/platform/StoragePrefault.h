@@ -50,6 +50,7 @@ class StoragePrefault {
   void run();
 
   std::vector<Block> blocks_;
+  std::size_t slices_ = 0;  // of the largest block, about kSliceBytes each
   std::atomic<bool> stop_{false};
   std::thread thread_;
 };
