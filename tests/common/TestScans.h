@@ -25,7 +25,7 @@ inline PoseArray rotationAboutZ(double angle, double tx = 0, double ty = 0, doub
   PoseArray p{};
   p[0] = p[5] = std::cos(angle);
   p[1] = std::sin(angle);
-  p[4] = -std::sin(angle);
+  p[4] = 0.0 - std::sin(angle);  // +0 at angle 0
   p[10] = p[15] = 1.0;
   p[12] = tx;
   p[13] = ty;

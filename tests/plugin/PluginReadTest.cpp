@@ -2,6 +2,7 @@
 // host's matrices hold afterwards, and that a failed read leaves them alone.
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -121,7 +122,7 @@ TEST_F(PluginRead, ScanIndexAndRetryUnderTheOtherName) {
 // Points and colours always get new storage; the transform keeps storage of 16 elements and
 // takes the raw pose row by row, with the identity in the upper-left 3 x 3.
 TEST_F(PluginRead, FreshStorageAndTheRawPoseRowByRow) {
-  Pose& pose = scannerScript().globalPose = poseWithTranslation(0.1, 0.2, 0.3);
+  Pose& pose = scannerScript().globalPose = rotationAboutZ(0, 0.1, 0.2, 0.3);
   for (const int i : {3, 7, 11, 15, 16}) pose[i] = 0.5 * i;
   const double expected[16] = {1, 0, 0, 0.1, 0, 1, 0, 0.2, 0, 0, 1, 0.3, 1.5, 3.5, 5.5, 7.5};
   for (const int rows : {2, 3}) {  // 2 x 8 and 3 x 3
@@ -140,25 +141,30 @@ TEST_F(PluginRead, FreshStorageAndTheRawPoseRowByRow) {
 // Every way a read can fail once the scan is open: false, the SDK object destroyed once, and
 // the host's matrices exactly as they were.
 TEST_F(PluginRead, FailedReadsLeaveTheHostMatricesAlone) {
-  Pose reflection = poseWithTranslation(0, 0, 0), zeroRow = reflection, withNaN = reflection;
+  Pose reflection = rotationAboutZ(0), zeroRow = reflection, withNaN = reflection;
   reflection[10] = -1.0;
   zeroRow[1] = zeroRow[5] = zeroRow[9] = 0.0;
   withNaN[4] = std::numeric_limits<double>::quiet_NaN();
-  ScriptedFrame reflected{1, 1}, emptyZeroRow, unwritten{1, 1}, grows{2, 3}, huge, tooLarge;
+  const auto sized = [](int sizeX, int sizeY) {
+    ScriptedFrame frame;
+    frame.sizeX = sizeX;
+    frame.sizeY = sizeY;
+    return frame;
+  };
+  ScriptedFrame reflected = sized(1, 1), emptyZeroRow, unwritten = sized(1, 1), grows = sized(2, 3),
+                huge = sized(INT_MAX, INT_MAX), tooLarge = sized(1 << 21, 1 << 21);  // 2^42: 100 TB
   reflected.pose = reflection;
   emptyZeroRow.pose = zeroRow;
   unwritten.writesPose = false;
   grows.laterSizes = std::make_pair(3, 3);
-  huge.sizeX = huge.sizeY = std::numeric_limits<int>::max();
-  tooLarge.sizeX = tooLarge.sizeY = 1 << 21;  // 2^42 pixels: 100 TB of points
-  const ScriptedFrame full{2, 2};
+  const ScriptedFrame full = sized(2, 2);
   struct Case {
     const char* name;
     Pose globalPose;
     std::vector<ScriptedFrame> frames;
     bool throwOnPixel;
   };
-  const Pose identity = poseWithTranslation(0, 0, 0);
+  const Pose identity = rotationAboutZ(0);
   // clang-format off
   const Case cases[] = {
       {"reflected global pose", reflection, {}, false},

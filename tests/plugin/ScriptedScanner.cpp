@@ -11,15 +11,6 @@ ScannerScript& scannerScript() {
   return script;
 }
 
-Pose poseWithTranslation(double tx, double ty, double tz) {
-  Pose pose{};
-  pose[0] = pose[5] = pose[10] = pose[15] = 1.0;
-  pose[12] = tx;
-  pose[13] = ty;
-  pose[14] = tz;
-  return pose;
-}
-
 // Per object: the open attempts, the current frame and how often each frame was opened. The
 // plug-in opens only frames that exist.
 struct DotProductAPIState {

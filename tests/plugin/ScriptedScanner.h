@@ -11,16 +11,16 @@
 #include <utility>
 #include <vector>
 
-using Pose = std::array<double, 17>;
+#include "TestScans.h"
 
-// Identity rotation with translation (tx, ty, tz), column by column as the SDK stores poses.
-Pose poseWithTranslation(double tx, double ty, double tz);
+using Pose = quarn::test::PoseArray;
+using quarn::test::rotationAboutZ;
 
 // Pixel (x, y) has point (x, y, 0) and colour (x, y, 7), unless listed as without them.
 struct ScriptedFrame {
   int sizeX = 0, sizeY = 0;
   std::optional<std::pair<int, int>> laterSizes;  // sizes from the second openFrame on
-  Pose pose = poseWithTranslation(0, 0, 0);
+  Pose pose = rotationAboutZ(0);
   bool writesPose = true;
   std::set<std::pair<int, int>> withoutPoint, withoutColour;
 };
@@ -28,7 +28,7 @@ struct ScriptedFrame {
 struct ScannerScript {
   std::vector<int> openResults{0};  // result of the 1st, 2nd, ... open; 0 once the list ends
   int frameCount = 0;
-  Pose globalPose = poseWithTranslation(0, 0, 0);
+  Pose globalPose = rotationAboutZ(0);
   std::vector<ScriptedFrame> frames;
   bool throwOnPixel = false;
   std::vector<std::string> calls;  // filled as the plug-in calls the SDK

@@ -128,8 +128,8 @@ TEST_F(ScanFileTest, AFailedPixelReadHoldsUntilTheNextOpenFrame) {
 TEST_F(ScanFileTest, DamagedFilesAreRefusedWithTheirStatus) {
   const std::uint64_t size = good.size(), frame0 = frameOffset(good, 0),
                       frame1 = frameOffset(good, 1), frame2 = frameOffset(good, 2);
-  Bytes unixLineEnds = good;  // what a text-mode copy does to the "\r\n"
-  unixLineEnds.erase(unixLineEnds.begin() + 4);
+  Bytes unixLineEnds(good.begin(), good.begin() + 4);  // a text-mode copy drops the "\r"
+  unixLineEnds.insert(unixLineEnds.end(), good.begin() + 5, good.end());
   std::vector<std::pair<Bytes, int>> cases = {
       {good, kOk},
       {good, kOk},
