@@ -6,32 +6,21 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <iostream>
 #include <string>
-#include <system_error>
 
 #include <unistd.h>
 
 #include "QuarnDotProduct.h"
 #include "ScanInputCheck.h"
 
-namespace {
-
-std::string scratchPath;
-
-void removeScratch() { std::remove(scratchPath.c_str()); }
-
-}  // namespace
+static std::string scratchPath;
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   // In memory where there is a tmpfs; one file per fuzzing process.
-  std::error_code error;
-  const std::filesystem::path directory = std::filesystem::is_directory("/dev/shm", error)
-                                              ? std::filesystem::path("/dev/shm")
-                                              : std::filesystem::temp_directory_path();
-  scratchPath = (directory / ("quarn-fuzz-" + std::to_string(getpid()) + ".qscan")).string();
-  std::atexit(removeScratch);
+  const std::string directory = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+  scratchPath = directory + "/quarn-fuzz-" + std::to_string(getpid()) + ".qscan";
+  std::atexit([] { std::remove(scratchPath.c_str()); });
   std::cout.setstate(std::ios::badbit);  // the plug-in's console lines go nowhere
   // The writer's seed scans, into the folder libFuzzer reads next.
   if (const char* seeds = std::getenv("QUARN_SEED_CORPUS")) quarn::hostile::writeSeedScans(seeds);

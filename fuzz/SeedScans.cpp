@@ -26,15 +26,9 @@ std::vector<std::string> writeSeedScans(const std::string& directory) {
   // Values that stress the arithmetic: signed zeros, subnormals, the largest floats,
   // infinities and NaN in pixels; a pose whose bottom row and value 16 are not 0 0 0 1.
   scan::ScanFrame special = cyclingFrame(2, 4, rotationAboutZ(-0.75, -1e30, 1e-30, 5), 0.0f);
-  using limits = std::numeric_limits<float>;
-  const float values[] = {-0.0f,
-                          limits::denorm_min(),
-                          limits::max(),
-                          -limits::infinity(),
-                          limits::quiet_NaN(),
-                          -limits::max(),
-                          1e-38f,
-                          3.0f};
+  using F = std::numeric_limits<float>;
+  const float values[] = {-0.0f,          F::denorm_min(), F::max(), -F::infinity(),
+                          F::quiet_NaN(), -F::max(),       1e-38f,   3.0f};
   for (std::size_t i = 0; i < special.pixels.size(); ++i) {
     special.pixels[i].x = values[i];
     special.pixels[i].z = values[7 - i];

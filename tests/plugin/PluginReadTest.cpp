@@ -3,11 +3,9 @@
 
 #include <algorithm>
 #include <climits>
-#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <limits>
 
 #include <gtest/gtest.h>
@@ -23,13 +21,14 @@ namespace {
 using Calls = std::vector<std::string>;
 
 const std::string kIdentityPrint = "Global scene transform T_g_r =\n1 0 0 0\n0 1 0 0\n0 0 1 0\n\n";
+const Pose kIdentity = rotationAboutZ(0);
 
 class PluginRead : public ::testing::Test {
  protected:
-  void SetUp() override { scannerScript() = ScannerScript{}; }
-
-  // Reads the scripted scan into `host`, capturing what the plug-in prints.
-  bool read(HostMatrices& host, const char* path = "scan.bin", int scanIndex = 0) {
+  // Reads the scan of `script` into `host`, capturing what the plug-in prints.
+  bool read(const ScannerScript& script, HostMatrices& host, const char* path = "scan.bin",
+            int scanIndex = 0) {
+    scannerScript() = script;
     CapturedStdout capture(scratch.file("stdout.txt"));
     const bool result = host.read(&readDotProduct, path, scanIndex);
     console = capture.text();
@@ -38,26 +37,18 @@ class PluginRead : public ::testing::Test {
 
   ScratchDir scratch;
   std::string console;
+  const Calls& calls = scannerScript().calls;
 };
 
-// Frames of negative or zero size add no pixels and no pixel calls; a colour is asked only
-// for a point.
+// Frames of negative or zero size add no pixels and no pixel calls (-5 x -7 would be 35); a
+// colour is asked only for a point.
 TEST_F(PluginRead, CallsTheSdkInOrder) {
-  ScannerScript& script = scannerScript();
-  script.frameCount = 3;
-  script.frames.resize(3);
-  script.frames[0].sizeX = 1;
-  script.frames[0].sizeY = 2;
-  script.frames[0].withoutColour = {{0, 0}};
-  script.frames[0].withoutPoint = {{0, 1}};
-  script.frames[1].sizeX = -5;
-  script.frames[1].sizeY = -7;  // 35 pixels if multiplied as reported
-  script.frames[2].sizeY = 3;
   HostMatrices host;
-  ASSERT_TRUE(read(host));
+  ASSERT_TRUE(read(
+      {{0}, kIdentity, {{1, 2, kIdentity, true, {}, {{0, 1}}, {{0, 0}}}, {-5, -7}, {0, 3}}}, host));
   EXPECT_EQ(host.points.cols(), 2);
   // clang-format off
-  EXPECT_EQ(script.calls, (Calls{"construct", "open scan.bin", "getFrameCount",
+  EXPECT_EQ(calls, (Calls{"construct", "open scan.bin", "getFrameCount",
       "getPositionAndOrientation", "openFrame 0", "getFrameSizeX", "getFrameSizeY", "openFrame 1",
       "getFrameSizeX", "getFrameSizeY", "openFrame 2", "getFrameSizeX", "getFrameSizeY",
       "openFrame 0", "getFrameSizeX", "getFrameSizeY", "getFramePositionAndOrientation",
@@ -103,14 +94,11 @@ TEST_F(PluginRead, ScanIndexAndRetryUnderTheOtherName) {
   // clang-format on
   for (const Case& c : cases) {
     SCOPED_TRACE(c.console);
-    scannerScript() = ScannerScript{};
-    scannerScript().openResults = c.openResults;
-    scannerScript().frameCount = 12;
-    scannerScript().frames.resize(12);
     HostMatrices host;
-    EXPECT_EQ(read(host, c.path, c.scanIndex), c.result);
+    EXPECT_EQ(
+        read({c.openResults, kIdentity, std::vector<ScriptedFrame>(12)}, host, c.path, c.scanIndex),
+        c.result);
     EXPECT_EQ(console, c.console);
-    const Calls& calls = scannerScript().calls;
     EXPECT_EQ(Calls(calls.begin(), calls.begin() + std::min(calls.size(), c.calls.size())),
               c.calls);
     // A refused read touches nothing; an empty scan gives 3 x 0.
@@ -122,14 +110,14 @@ TEST_F(PluginRead, ScanIndexAndRetryUnderTheOtherName) {
 // Points and colours always get new storage; the transform keeps storage of 16 elements and
 // takes the raw pose row by row, with the identity in the upper-left 3 x 3.
 TEST_F(PluginRead, FreshStorageAndTheRawPoseRowByRow) {
-  Pose& pose = scannerScript().globalPose = rotationAboutZ(0, 0.1, 0.2, 0.3);
+  Pose pose = rotationAboutZ(0, 0.1, 0.2, 0.3);
   for (const int i : {3, 7, 11, 15, 16}) pose[i] = 0.5 * i;
   const double expected[16] = {1, 0, 0, 0.1, 0, 1, 0, 0.2, 0, 0, 1, 0.3, 1.5, 3.5, 5.5, 7.5};
   for (const int rows : {2, 3}) {  // 2 x 8 and 3 x 3
     HostMatrices host;
     host.transform.resize(rows, rows == 2 ? 8 : 3);
     const void* old[] = {host.points.data(), host.colours.data(), host.transform.data()};
-    ASSERT_TRUE(read(host));
+    ASSERT_TRUE(read({{0}, pose}, host));
     EXPECT_NE(host.points.data(), old[0]);
     EXPECT_NE(host.colours.data(), old[1]);
     EXPECT_EQ(host.transform.data() == old[2], rows == 2) << rows;
@@ -141,55 +129,30 @@ TEST_F(PluginRead, FreshStorageAndTheRawPoseRowByRow) {
 // Every way a read can fail once the scan is open: false, the SDK object destroyed once, and
 // the host's matrices exactly as they were.
 TEST_F(PluginRead, FailedReadsLeaveTheHostMatricesAlone) {
-  Pose reflection = rotationAboutZ(0), zeroRow = reflection, withNaN = reflection;
+  Pose reflection = kIdentity, zeroRow = kIdentity, withNaN = kIdentity;
   reflection[10] = -1.0;
   zeroRow[1] = zeroRow[5] = zeroRow[9] = 0.0;
   withNaN[4] = std::numeric_limits<double>::quiet_NaN();
-  const auto sized = [](int sizeX, int sizeY) {
-    ScriptedFrame frame;
-    frame.sizeX = sizeX;
-    frame.sizeY = sizeY;
-    return frame;
-  };
-  ScriptedFrame reflected = sized(1, 1), emptyZeroRow, unwritten = sized(1, 1), grows = sized(2, 3),
-                huge = sized(INT_MAX, INT_MAX), tooLarge = sized(1 << 21, 1 << 21);  // 2^42: 100 TB
-  reflected.pose = reflection;
-  emptyZeroRow.pose = zeroRow;
-  unwritten.writesPose = false;
-  grows.laterSizes = std::make_pair(3, 3);
-  const ScriptedFrame full = sized(2, 2);
-  struct Case {
-    const char* name;
-    Pose globalPose;
-    std::vector<ScriptedFrame> frames;
-    bool throwOnPixel;
-  };
-  const Pose identity = rotationAboutZ(0);
+  const ScriptedFrame full{2, 2}, huge{INT_MAX, INT_MAX};
   // clang-format off
-  const Case cases[] = {
-      {"reflected global pose", reflection, {}, false},
-      {"zero row in global pose", zeroRow, {}, false},
-      {"NaN in global pose", withNaN, {}, false},
-      {"reflected frame pose", identity, {full, reflected}, false},
-      {"bad pose of a frame without pixels", identity, {full, emptyZeroRow}, false},
-      {"frame pose never written", identity, {unwritten}, false},
-      {"sizes grew between the passes", identity, {grows}, false},
-      {"more pixels than any matrix holds", identity, {huge, huge, huge}, false},
-      {"more memory than the machine has", identity, {tooLarge}, false},
-      {"SDK throws", identity, {full}, true}};
+  const std::pair<const char*, ScannerScript> cases[] = {
+      {"reflected global pose", {{0}, reflection}},
+      {"zero row in global pose", {{0}, zeroRow}},
+      {"NaN in global pose", {{0}, withNaN}},
+      {"reflected frame pose", {{0}, kIdentity, {full, {1, 1, reflection}}}},
+      {"bad pose of a frame without pixels", {{0}, kIdentity, {full, {0, 0, zeroRow}}}},
+      {"frame pose never written", {{0}, kIdentity, {{1, 1, kIdentity, false}}}},
+      {"sizes grew between the passes", {{0}, kIdentity, {{2, 3, kIdentity, true, std::pair{3, 3}}}}},
+      {"more pixels than any matrix holds", {{0}, kIdentity, {huge, huge, huge}}},
+      {"more memory than the machine has", {{0}, kIdentity, {{1 << 21, 1 << 21}}}},  // 100 TB
+      {"SDK throws", {{0}, kIdentity, {full}, true}}};
   // clang-format on
-  for (const Case& c : cases) {
-    scannerScript() = ScannerScript{};
-    scannerScript().globalPose = c.globalPose;
-    scannerScript().frames = c.frames;
-    scannerScript().frameCount = static_cast<int>(c.frames.size());
-    scannerScript().throwOnPixel = c.throwOnPixel;
+  for (const auto& [name, script] : cases) {
     HostMatrices host;
-    EXPECT_FALSE(read(host)) << c.name;
-    EXPECT_TRUE(host.untouched()) << c.name;
-    const Calls& calls = scannerScript().calls;
-    EXPECT_EQ(std::count(calls.begin(), calls.end(), "destroy"), 1) << c.name;
-    EXPECT_EQ(calls.back(), "destroy") << c.name;
+    EXPECT_FALSE(read(script, host)) << name;
+    EXPECT_TRUE(host.untouched()) << name;
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "destroy"), 1) << name;
+    EXPECT_EQ(calls.back(), "destroy") << name;
   }
   EXPECT_EQ(readDotProductNumberOfScans(nullptr), 1);
 }

@@ -11,8 +11,7 @@ ScannerScript& scannerScript() {
   return script;
 }
 
-// Per object: the open attempts, the current frame and how often each frame was opened. The
-// plug-in opens only frames that exist.
+// Per object: the open attempts, the current frame and how often each frame was opened.
 struct DotProductAPIState {
   std::size_t opens = 0;
   int current = 0;
@@ -46,7 +45,7 @@ int DotProductAPI::open(const char* path, const char* options) {
 
 int DotProductAPI::getFrameCount() {
   log("getFrameCount");
-  return scannerScript().frameCount;
+  return static_cast<int>(scannerScript().frames.size());
 }
 
 int DotProductAPI::getPositionAndOrientation(double* pose) {

@@ -21,33 +21,25 @@ namespace {
 
 using namespace quarn::test;
 
-// quarn run as a separate process, as a user runs it, with what it printed.
-struct ToolRun {
-  int exitCode;
-  std::string out, err;
-};
-
-// Runs `program` with `arguments` (each quoted), its output captured in files under `scratch`.
-ToolRun runTool(const std::string& program, const std::vector<std::string>& arguments,
-                const std::filesystem::path& scratch) {
-  const std::string out = (scratch / "tool-stdout.txt").string();
-  const std::string err = (scratch / "tool-stderr.txt").string();
-  std::string command = "\"" + program + "\"";
+// quarn run in a separate process, as a user runs it: its exit code and its stderr, Windows'
+// CR of each line end dropped. Its output goes through files under `scratch`, removed after.
+std::pair<int, std::string> runTool(const std::vector<std::string>& arguments,
+                                    const std::filesystem::path& scratch) {
+  const std::filesystem::path out = scratch / "tool-stdout.txt", err = scratch / "tool-stderr.txt";
+  std::string command = "\"" QUARN_TOOL_PATH "\"";
   for (const std::string& argument : arguments) command += " \"" + argument + "\"";
-  command += " > \"" + out + "\" 2> \"" + err + "\"";
+  command += " > \"" + out.string() + "\" 2> \"" + err.string() + "\"";
 #if defined(_WIN32)
   const int exitCode = std::system(("\"" + command + "\"").c_str());  // cmd strips one pair
 #else
   const int status = std::system(command.c_str());
   const int exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 #endif
-  ToolRun run{exitCode, quarn::test::readText(out), quarn::test::readText(err)};
-  // The C runtime ends text lines with CR LF on Windows.
-  for (std::string* text : {&run.out, &run.err})
-    text->erase(std::remove(text->begin(), text->end(), '\r'), text->end());
+  std::string said = readText(err.string());
+  said.erase(std::remove(said.begin(), said.end(), '\r'), said.end());
   std::filesystem::remove(out);
   std::filesystem::remove(err);
-  return run;
+  return {exitCode, said};
 }
 
 TEST(ToolFailure, OneLineExitCodeAndNoFileLeft) {
@@ -95,12 +87,12 @@ TEST(ToolFailure, OneLineExitCodeAndNoFileLeft) {
     cases.push_back({{"info", file(name)}, 1, "cannot read " + file(name) + ": " + reason});
   }
   for (const Case& c : cases) {
-    const ToolRun run = runTool(QUARN_TOOL_PATH, c.arguments, dir.path());
+    const auto [exitCode, err] = runTool(c.arguments, dir.path());
     SCOPED_TRACE(c.message);
-    EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
-    EXPECT_EQ(run.err.rfind("quarn: error: ", 0), 0u) << run.err;
-    EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
-    EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
+    EXPECT_EQ(exitCode, c.exitCode) << err;
+    EXPECT_EQ(err.rfind("quarn: error: ", 0), 0u) << err;
+    EXPECT_NE(err.find(c.message), std::string::npos) << err;
+    EXPECT_EQ(err.find('\n'), err.size() - 1) << err;
     EXPECT_EQ(dir.files(), inputs);
   }
 }
