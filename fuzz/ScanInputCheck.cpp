@@ -30,9 +30,8 @@ std::string readFromMemory(const unsigned char* data, std::size_t size, int& sta
   for (std::int32_t f = 0; f < reader.frameCount(); ++f) {
     const FrameInfo& info = reader.frame(f);
     frames.push_back({info.sizeX, info.sizeY, info.pose, {}});
-    if (info.sizeX < 0 || info.sizeY < 0 || !reader.readPixels(f, frames.back().pixels)) {
+    if (info.sizeX < 0 || info.sizeY < 0 || !reader.readPixels(f, frames.back().pixels))
       return "ScanReader: cannot read the pixels of an open scan";
-    }
   }
   return {};
 }
@@ -59,12 +58,10 @@ std::string importThroughPlugin(const std::string& path, int status, const PoseA
   imported = host.read(read, path.c_str());
   bool rotations = status == kOk && poseArrayToSE3(scanPose).has_value();
   for (const ScanFrame& frame : frames) rotations = rotations && poseArrayToSE3(frame.pose);
-  if (imported != rotations) {
+  if (imported != rotations)
     return imported ? "plug-in: imported a scan it should refuse" : "plug-in: refused a scan";
-  }
-  if (!imported) {
+  if (!imported)
     return host.untouched() ? std::string() : "plug-in: a refused read changed the matrices";
-  }
   const std::string difference =
       test::differenceFromReference(scanPose, frames, host.points, host.colours, host.transform);
   return difference.empty() ? difference : "plug-in: " + difference;
@@ -75,16 +72,17 @@ std::string importThroughPlugin(const std::string& path, int status, const PoseA
 InputOutcome checkScanInput(const unsigned char* data, std::size_t size,
                             const std::string& scratchPath, ReadDotProductFunction read) {
   InputOutcome outcome;
+  int status = -1;
   PoseArray scanPose{};
   std::vector<ScanFrame> frames;
-  outcome.broken = readFromMemory(data, size, outcome.openStatus, scanPose, frames);
+  outcome.broken = readFromMemory(data, size, status, scanPose, frames);
   if (!outcome.broken.empty()) return outcome;
   if (!writeFile(scratchPath, data, size)) {
     outcome.broken = "cannot write " + scratchPath;
     return outcome;
   }
-  outcome.broken = importThroughPlugin(scratchPath, outcome.openStatus, scanPose, frames, read,
-                                       outcome.imported);
+  outcome.broken =
+      importThroughPlugin(scratchPath, status, scanPose, frames, read, outcome.imported);
   return outcome;
 }
 

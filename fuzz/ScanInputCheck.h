@@ -14,7 +14,6 @@ namespace quarn::hostile {
 
 struct InputOutcome {
   std::string broken;     // the first promise broken, empty when all were kept
-  int openStatus = -1;    // ScanReader's status for the input
   bool imported = false;  // the plug-in's result
 };
 

@@ -16,16 +16,6 @@
 
 namespace quarn::test {
 
-// T_g_r^-1 * float(T_f^-1 * p), rounded to single precision.
-inline std::array<double, 3> referencePoint(const TooN::SE3<double>& globalInverse,
-                                            const TooN::SE3<double>& frameInverse,
-                                            const scan::ScanPixel& p) {
-  const TooN::Vector<4> q = frameInverse * TooN::makeVector<double>(p.x, p.y, p.z, 1.0);
-  const TooN::Vector<4, float> qf = TooN::makeVector<float>(q[0], q[1], q[2], 1.0f);
-  const TooN::Vector<4> r = globalInverse * qf;
-  return {static_cast<float>(r[0]), static_cast<float>(r[1]), static_cast<float>(r[2])};
-}
-
 // Empty when the matrices hold exactly the read of `frames` under `globalPose` (all of whose
 // poses are rotations): 3 x N, the pixels with a point and a colour in order (x outer, y
 // inner, as frames hold them), then quiet NaN and colour 0; the 4 x 4 transform of the raw
@@ -38,15 +28,13 @@ inline std::string differenceFromReference(const scan::PoseArray& globalPose,
   Eigen::Index pixels = 0;
   for (const scan::ScanFrame& frame : frames) pixels += frame.pixels.size();
   if (points.rows() != 3 || points.cols() != pixels || colours.rows() != 3 ||
-      colours.cols() != pixels || transform.rows() != 4 || transform.cols() != 4) {
+      colours.cols() != pixels || transform.rows() != 4 || transform.cols() != 4)
     return "matrix sizes differ from 3 x pixels and 4 x 4";
-  }
   const scan::PoseArray& g = globalPose;
   const double expectedTransform[16] = {1, 0, 0, g[12], 0,    1,    0,     g[13],
                                         0, 0, 1, g[14], g[3], g[7], g[11], g[15]};
-  if (std::memcmp(transform.data(), expectedTransform, sizeof expectedTransform) != 0) {
+  if (std::memcmp(transform.data(), expectedTransform, sizeof expectedTransform) != 0)
     return "transform differs";
-  }
   const auto globalInverse = poseArrayToSE3(globalPose)->inverse();
   const auto valid = scan::kHasPoint | scan::kHasColour;
   Eigen::Index n = 0;
@@ -54,21 +42,23 @@ inline std::string differenceFromReference(const scan::PoseArray& globalPose,
     const auto frameInverse = poseArrayToSE3(frame.pose)->inverse();
     for (const scan::ScanPixel& pixel : frame.pixels) {
       if ((pixel.flags & valid) != valid) continue;
-      const auto point = referencePoint(globalInverse, frameInverse, pixel);
-      for (int r = 0; r < 3; ++r) {
-        const bool same = std::memcmp(&points(r, n), &point[r], sizeof(double)) == 0 ||
-                          (std::isnan(points(r, n)) && std::isnan(point[r]));
-        if (!same || colours(r, n) != pixel.colour[r]) {
+      // T_g_r^-1 * float(T_f^-1 * p), rounded to single precision.
+      const TooN::Vector<4> q =
+          frameInverse * TooN::makeVector<double>(pixel.x, pixel.y, pixel.z, 1);
+      const TooN::Vector<4> r = globalInverse * TooN::makeVector<float>(q[0], q[1], q[2], 1);
+      for (int row = 0; row < 3; ++row) {
+        const double point = static_cast<float>(r[row]);
+        const bool same = std::memcmp(&points(row, n), &point, sizeof point) == 0 ||
+                          (std::isnan(points(row, n)) && std::isnan(point));
+        if (!same || colours(row, n) != pixel.colour[row])
           return "column " + std::to_string(n) + " differs from the reference";
-        }
       }
       ++n;
     }
   }
   for (; n < pixels; ++n) {
-    if (!points.col(n).array().isNaN().all() || colours.col(n).any()) {
+    if (!points.col(n).array().isNaN().all() || colours.col(n).any())
       return "column " + std::to_string(n) + " after the valid ones is not NaN and 0";
-    }
   }
   return {};
 }

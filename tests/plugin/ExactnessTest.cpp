@@ -18,18 +18,14 @@
 
 namespace {
 
-bool sameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
-
 // A right-handed but not quite orthonormal block (as scanners report them), column by
 // column, with a translation of the given magnitude.
 PoseArray randomPose(std::mt19937_64& rng, double translationScale) {
   std::uniform_real_distribution<double> angle(-3.0, 3.0), noise(-1e-3, 1e-3), unit(-1.0, 1.0);
-  const TooN::SO3<double> rotation =
-      TooN::SO3<double>::exp(TooN::makeVector(angle(rng), angle(rng), angle(rng)));
+  const TooN::Matrix<3> rotation =
+      TooN::SO3<double>::exp(TooN::makeVector(angle(rng), angle(rng), angle(rng))).get_matrix();
   PoseArray pose{};
-  for (int r = 0; r < 3; ++r) {
-    for (int c = 0; c < 3; ++c) pose[r + 4 * c] = rotation.get_matrix()(r, c) + noise(rng);
-  }
+  for (int i = 0; i < 12; ++i) pose[i] = i % 4 == 3 ? 0.0 : rotation(i % 4, i / 4) + noise(rng);
   for (int i = 12; i < 15; ++i) pose[i] = unit(rng) * translationScale;
   return pose;
 }
@@ -55,10 +51,8 @@ TEST(FlatRigidTransform, MatchesTooNToTheBit) {
       const TooN::Vector<4> expected = inverse * TooN::makeVector(x, y, z, 1.0);
       double actual[3];
       flat.apply(x, y, z, actual);
-      for (int i = 0; i < 3; ++i) {
-        ASSERT_TRUE(sameBits(actual[i], expected[i]))
-            << "pose " << poseIndex << " point " << pointIndex << " row " << i;
-      }
+      ASSERT_EQ(std::memcmp(actual, &expected[0], sizeof actual), 0)
+          << "pose " << poseIndex << " point " << pointIndex;
     }
   }
 }

@@ -7,8 +7,6 @@
 #include "platform/PageRange.h"
 #include "platform/StoragePrefault.h"
 
-// none: first == last
-
 using Files = std::map<std::string, std::string>;
 Files with(Files files, Files changes) {  // changes win
   changes.merge(files);
