@@ -1,8 +1,7 @@
 #pragma once
 
-// One input through every reader of scan files the project has, each held to its promises:
-// ScanReader from memory, DotProductAPI from a file, and a plug-in read of that file (whose
-// exact result also holds the SDK's pixel calls). Shared by the fuzzer and the host tests.
+// One input through every scan reader, each held to its promises: ScanReader from memory,
+// DotProductAPI from a file, and a plug-in read of that file, exact to the reference.
 
 #include <cstddef>
 #include <string>
@@ -17,14 +16,13 @@ struct InputOutcome {
   bool imported = false;  // the plug-in's result
 };
 
-// Writes the input to `scratchPath` (replacing it) for the readers that take a path. `read`
-// is the plug-in's readDotProduct, linked in or loaded as a host loads it. Throws only what
-// the readers let through, which none of them should.
+// Writes the input to `scratchPath` for the readers that take a path. `read` is the plug-in's
+// readDotProduct, linked in or loaded as a host loads it.
 InputOutcome checkScanInput(const unsigned char* data, std::size_t size,
                             const std::string& scratchPath, ReadDotProductFunction read);
 
-// Writes small valid scans, all of whose poses are rotations, into `directory` (which must
-// exist) and returns their paths: the fuzzer's seeds and the host tests' hostile inputs.
+// Writes small valid scans, all of whose poses are rotations, into the existing `directory`;
+// returns their paths.
 std::vector<std::string> writeSeedScans(const std::string& directory);
 
 }  // namespace quarn::hostile

@@ -1,7 +1,9 @@
-import os, subprocess, sys, numpy as np, open3d as o3d, pytest, quarn
+import os, re, subprocess, sys, numpy as np, open3d as o3d, pytest, quarn
 
-# A child's peak memory over the 27 bytes per pixel of its read's output.
+# A child's peak memory over the 27 bytes per pixel of its read's output, or its ScanError in
+# the memory cgroup given as argv[2].
 CHILD = r"""import os, re, sys, quarn
+if len(sys.argv) > 2: open(sys.argv[2] + "/cgroup.procs", "w").write(str(os.getpid()))
 before = int(open("/proc/self/statm").read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
 scan = quarn.read(sys.argv[1])
 peak = int(re.search(r"VmHWM:\s*(\d+)", open("/proc/self/status").read())[1]) * 1024
@@ -58,9 +60,6 @@ def reflected(b):  # the scan pose's first column negated
 
 FAILURES = {
     "missing": (lambda d, p: [p], quarn.ScanError, "no such file"),
-    "text": (bad(lambda b: b"ply\n"), quarn.ScanError, "not a scan file"),
-    "version 2": (bad(lambda b: b[:8] + b"\2" + b[9:]), quarn.ScanError, "unsupported format"),
-    "truncated": (bad(lambda b: b[:-100]), quarn.ScanError, r"damaged \(truncated or corrupt"),
     "reflection": (bad(reflected), quarn.ScanError, r"the plug-in cannot read it \(a pose"),
     "no plug-in": (lambda d, p: [d / "s.scan", p], quarn.ScanError, "cannot load the plug-in"),
     "path type": (lambda d, p: [42], TypeError, "path must be a str"),
@@ -75,3 +74,19 @@ def test_failure_raises_its_reason_and_the_interpreter_goes_on(d, tmp_path, make
         quarn.read(*make(d, tmp_path / "bad"))
     assert quarn.read(d / "s.scan").pixels == 5 * 160 * 120
 
+
+def test_too_little_memory_is_a_scan_error(d):
+    v1 = os.path.exists("/sys/fs/cgroup/memory/memory.limit_in_bytes")
+    group = f"/sys/fs/cgroup{'/memory' if v1 else ''}/quarn-test-{os.getpid()}"
+    if not os.access(os.path.dirname(group), os.W_OK) or not v1 and "memory" not in open(
+            "/sys/fs/cgroup/cgroup.subtree_control").read():
+        pytest.skip("no memory cgroup (v1, or v2 with the controller) to put a child into")
+    os.mkdir(group)
+    try:  # 83 MB of output in a 64 MB group: admission refuses it (the OOM killer would not)
+        open(group + ("/memory.limit_in_bytes" if v1 else "/memory.max"), "w").write(str(64 << 20))
+        child = subprocess.run([sys.executable, "-c", CHILD, d / "big.scan", group],
+                               capture_output=True, text=True)
+    finally:
+        os.rmdir(group)
+    assert re.search(r"ScanError: cannot read .*: needs \d+ MB of memory, \d+ MB available\n$",
+                     child.stderr), (child.returncode, child.stderr)
