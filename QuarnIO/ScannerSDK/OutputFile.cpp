@@ -22,6 +22,9 @@ namespace {
 
 std::string errnoText(const char* fallback) { return errno != 0 ? std::strerror(errno) : fallback; }
 
+// The name an output has while it is written, or on its way over an existing file.
+std::string partPath(const std::string& path) { return path + ".part"; }
+
 #if defined(QUARN_UNNAMED_FILES)
 // Gives the unnamed file `fd` the name `target`; false with errno set (EEXIST: name taken).
 bool linkAs(int fd, const std::string& target) {
@@ -56,7 +59,7 @@ OutputFile::OutputFile(const std::string& path) : path_(path) {
   }
   // Refused by the file system, or no such folder: the temporary name then says which.
 #endif
-  tempPath_ = path + ".part";
+  tempPath_ = partPath(path);
   auto named = std::make_unique<std::filebuf>();
   errno = 0;
   if (named->open(fs::u8path(tempPath_), std::ios::out | std::ios::binary | std::ios::trunc) ==
@@ -80,7 +83,7 @@ void OutputFile::linkIntoPlace() {
   if (errno == EEXIST) {
     // No call puts an unnamed file over an existing name: it takes a temporary name, and the
     // rename replaces the old file in one step (a kill in between leaves that name).
-    const std::string temp = path_ + ".part";
+    const std::string temp = partPath(path_);
     unlink(temp.c_str());
     if (linkAs(unnamed_, temp)) {
       if (std::rename(temp.c_str(), path_.c_str()) == 0) return;

@@ -17,13 +17,16 @@
 
 namespace kernel_text {
 
-// Splits the first line off `text`.
-inline std::string_view nextLine(std::string_view& text) {
-  const std::size_t end = std::min(text.find('\n'), text.size());
-  const std::string_view line = text.substr(0, end);
+// Splits off `text` what comes before the first `separator` (or all of it), and the separator.
+inline std::string_view nextItem(std::string_view& text, char separator) {
+  const std::size_t end = std::min(text.find(separator), text.size());
+  const std::string_view item = text.substr(0, end);
   text.remove_prefix(std::min(end + 1, text.size()));
-  return line;
+  return item;
 }
+
+// Splits the first line off `text`.
+inline std::string_view nextLine(std::string_view& text) { return nextItem(text, '\n'); }
 
 // Splits the first whitespace-separated field off `line`.
 inline std::string_view nextField(std::string_view& line) {

@@ -23,11 +23,10 @@ std::optional<std::uint64_t> keyedNumber(std::string_view text, std::string_view
   return std::nullopt;
 }
 
+// Whether the comma-separated `list` holds `item`.
 bool listHas(std::string_view list, std::string_view item) {
   while (!list.empty()) {
-    const std::size_t end = std::min(list.find(','), list.size());
-    if (list.substr(0, end) == item) return true;
-    list.remove_prefix(std::min(end + 1, list.size()));
+    if (nextItem(list, ',') == item) return true;
   }
   return false;
 }

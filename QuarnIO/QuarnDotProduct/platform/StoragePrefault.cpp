@@ -29,8 +29,8 @@ constexpr std::size_t kMinimumBytes = std::size_t{1} << 22;
 constexpr std::size_t kSliceBytes = std::size_t{1} << 22;
 constexpr std::uintptr_t kPage = 4096;
 // A transparent huge page: a free block of order 9 of 4 KiB pages.
-constexpr std::uintptr_t kHugePage = kPage << 9;
 constexpr int kHugePageOrder = 9;
+constexpr std::uintptr_t kHugePage = kPage << kHugePageOrder;
 // Free huge blocks left over beyond the output's: the zones' watermarks and whoever else
 // allocates meanwhile must not make the last of our faults compact.
 constexpr std::uint64_t kSpareHugePages = 32;

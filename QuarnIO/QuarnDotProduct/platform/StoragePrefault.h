@@ -7,17 +7,6 @@
 #include <thread>
 #include <vector>
 
-// Fresh output storage is written exactly once, column by column, and on first touch every
-// page costs a fault. Where the platform can map a range of pages in one call, this maps the
-// blocks in ahead of the pixel loop: on a second thread, in slices of the same columns of every
-// block so the loop keeps finding its pages ready, or in place if no thread can be had.
-// Elsewhere it does nothing. It never reads or writes the storage, so results never depend on it.
-//
-// First it asks for transparent huge pages for the blocks (one fault and no TLB misses per
-// 2 MiB instead of 512 of each) but only when hugePagesAreFree() says the kernel has them free
-// right now: on fragmented memory the first huge-page fault would make the kernel compact
-// memory synchronously, on the host's time (seconds, measured), so there the blocks keep
-// 4 KiB pages.
 // True when transparent huge pages are not off (`thpEnabled`, the text of
 // /sys/kernel/mm/transparent_hugepage/enabled), free blocks are not handed back to a
 // hypervisor, and the free blocks of order 9 and above in `buddyinfo` (/proc/buddyinfo, all
@@ -33,6 +22,17 @@ bool hugePagesAreFree(std::string_view buddyinfo, std::string_view thpEnabled,
 // huge pages there took 130 ns per pixel instead of 40 on 4 KiB pages, recycled in the guest.
 bool reportsFreePages(std::string_view virtioDevice, std::string_view virtioFeatures);
 
+// Fresh output storage is written exactly once, column by column, and on first touch every
+// page costs a fault. Where the platform can map a range of pages in one call, this maps the
+// blocks in ahead of the pixel loop: on a second thread, in slices of the same columns of every
+// block so the loop keeps finding its pages ready, or in place if no thread can be had.
+// Elsewhere it does nothing. It never reads or writes the storage, so results never depend on it.
+//
+// First it asks for transparent huge pages for the blocks (one fault and no TLB misses per
+// 2 MiB instead of 512 of each) but only when hugePagesAreFree() says the kernel has them free
+// right now: on fragmented memory the first huge-page fault would make the kernel compact
+// memory synchronously, on the host's time (seconds, measured), so there the blocks keep
+// 4 KiB pages.
 class StoragePrefault {
  public:
   struct Block {
