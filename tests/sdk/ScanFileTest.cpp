@@ -138,7 +138,8 @@ TEST_F(ScanFileTest, DamagedFilesAreRefusedWithTheirStatus) {
       // Another version's header may be shorter: it is still recognised.
       {with<std::uint32_t>(Bytes(good.begin(), good.begin() + 12), kVersionOffset, 2),
        kUnsupportedVersion},
-      {with<std::uint64_t>(good, kHeaderSize + 16, frame1), kDamaged},  // frame 2 over frame 1
+      {with<std::uint64_t>(good, kHeaderSize + 16, frame1), kDamaged},       // frame 2 over frame 1
+      {with<std::uint64_t>(good, kHeaderSize, kHeaderSize + 16), kDamaged},  // frame 0 in the table
       {with<std::int32_t>(good, frame2 + 4, 2), kDamaged}};  // one pixel more than the file holds
   for (const std::uint32_t version : {0u, 2u, ~0u})
     cases.push_back({with(good, kVersionOffset, version), kUnsupportedVersion});
