@@ -5,9 +5,13 @@
 #include <pybind11/pybind11.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <condition_variable>
 #include <cstdint>
 #include <cstring>
+#include <iostream>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 
@@ -18,15 +22,46 @@ namespace py = pybind11;
 
 namespace {
 
-class ScanError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-
-// One read's matrices, plain Eigen storage from the allocator the plug-in shares with us.
+// One read's matrices, plain Eigen storage from the allocator the plug-in shares with us (or
+// an unpickled copy of the valid columns).
 struct Scan {
   PluginScan matrices;
-  Eigen::Index valid = 0;  // the columns before the NaN tail
+  Eigen::Index valid = 0;   // the columns before the NaN tail
+  Eigen::Index pixels = 0;  // valid or not
+};
+
+// The plug-in, loaded into this process, prints through std::cout. A quiet read mutes it by
+// taking its buffer away while it runs; Python's own prints go to sys.stdout and are not
+// touched. Quiet and loud reads wait for each other, so a loud read never runs muted.
+class ConsoleMode {
+ public:
+  explicit ConsoleMode(bool quiet) : quiet_(quiet) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [&] { return (quiet_ ? loud_ : muted_) == 0; });
+    if (!quiet_) {
+      ++loud_;
+    } else if (muted_++ == 0) {
+      buffer_ = std::cout.rdbuf(nullptr);
+    }
+  }
+  ~ConsoleMode() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!quiet_) {
+      --loud_;
+    } else if (--muted_ == 0) {
+      std::cout.rdbuf(buffer_);  // and clears the stream's failure from the muted writes
+    }
+    changed_.notify_all();
+  }
+  ConsoleMode(const ConsoleMode&) = delete;
+  ConsoleMode& operator=(const ConsoleMode&) = delete;
+
+ private:
+  const bool quiet_;
+  static inline std::mutex mutex_;
+  static inline std::condition_variable changed_;
+  static inline int loud_ = 0, muted_ = 0;
+  static inline std::streambuf* buffer_ = nullptr;
 };
 
 // The plug-in puts the valid points first; after them every point is NaN and every colour 0,
@@ -47,7 +82,7 @@ Eigen::Index validColumns(const Eigen::MatrixXd& points, const ColourMatrix& col
 }
 
 // Why the read failed, in the words quarn import uses; empty when it succeeded.
-std::string readInto(const std::string& path, const std::string& plugin, Scan& scan) {
+std::string readInto(const std::string& path, const std::string& plugin, bool quiet, Scan& scan) {
   std::string problem = quarn::tool::importProblem(path);
   if (!problem.empty()) return problem;
   std::unique_ptr<PluginLibrary> library;
@@ -56,13 +91,30 @@ std::string readInto(const std::string& path, const std::string& plugin, Scan& s
   } catch (const std::runtime_error& e) {
     return e.what();
   }
-  problem = quarn::tool::readThroughPlugin(*library, path, scan.matrices);
+  {
+    ConsoleMode console(quiet);
+    problem = quarn::tool::readThroughPlugin(*library, path, scan.matrices);
+  }
   if (!problem.empty()) return problem;
   scan.valid = validColumns(scan.matrices.points, scan.matrices.colours);
+  scan.pixels = scan.matrices.points.cols();
   return std::string();
 }
 
-std::unique_ptr<Scan> readScan(const std::string& path, const std::string& plugin) {
+// Raises quarn.ScanError for `reason`, with the errno a Python user catches it by
+// (FileNotFoundError, IsADirectoryError) where one fits.
+[[noreturn]] void raiseScanError(const std::string& path, const std::string& reason) {
+  int code = 0;
+  if (reason == "no such file") code = ENOENT;
+  if (reason == "it is a directory") code = EISDIR;
+  if (reason.rfind("needs ", 0) == 0) code = ENOMEM;  // "needs 83 MB of memory, ..."
+  py::object error = py::module_::import("quarn").attr("_scan_error")(
+      code ? py::object(py::int_(code)) : py::object(py::none()), reason, path);
+  PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(error.ptr())), error.ptr());
+  throw py::error_already_set();
+}
+
+std::unique_ptr<Scan> readScan(const std::string& path, const std::string& plugin, bool quiet) {
   // A C string would end at the NUL and name another file.
   if (path.find('\0') != std::string::npos || plugin.find('\0') != std::string::npos) {
     throw py::value_error("a path with a NUL character");
@@ -71,9 +123,9 @@ std::unique_ptr<Scan> readScan(const std::string& path, const std::string& plugi
   std::string problem;
   {
     py::gil_scoped_release unlocked;  // other Python threads run during the read
-    problem = readInto(path, plugin, *scan);
+    problem = readInto(path, plugin, quiet, *scan);
   }
-  if (!problem.empty()) throw ScanError("cannot read " + path + ": " + problem);
+  if (!problem.empty()) raiseScanError(path, problem);
   return scan;
 }
 
@@ -88,12 +140,32 @@ py::array view(const py::object& owner, const T* data, Eigen::Index rows, Eigen:
 
 const Scan& scanOf(const py::object& self) { return self.cast<const Scan&>(); }
 
+// A Scan of copies of pickled arrays, as their views showed them.
+std::unique_ptr<Scan> unpickle(const py::tuple& state) {
+  constexpr int Rows = py::array::c_style | py::array::forcecast;
+  const auto points = state[0].cast<py::array_t<double, Rows>>();
+  const auto colours = state[1].cast<py::array_t<std::uint8_t, Rows>>();
+  const auto transform = state[2].cast<py::array_t<double, Rows>>();
+  if (points.ndim() != 2 || points.shape(1) != 3 || colours.ndim() != 2 ||
+      colours.shape(0) != points.shape(0) || colours.shape(1) != 3 || transform.ndim() != 2) {
+    throw py::value_error("not a pickled quarn.Scan");
+  }
+  auto scan = std::make_unique<Scan>();
+  scan->valid = points.shape(0);
+  scan->pixels = state[3].cast<Eigen::Index>();
+  // An n x 3 row-major array is the 3 x n column-major matrix.
+  scan->matrices.points = Eigen::Map<const Eigen::MatrixXd>(points.data(), 3, scan->valid);
+  scan->matrices.colours = Eigen::Map<const ColourMatrix>(colours.data(), 3, scan->valid);
+  scan->matrices.transform =
+      Eigen::Map<const Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor>>(
+          transform.data(), transform.shape(0), transform.shape(1));
+  return scan;
+}
+
 }  // namespace
 
 PYBIND11_MODULE(_quarn, m) {
   m.doc() = "Scans read through the QuarnDotProduct plug-in (use the quarn package)";
-  py::register_exception<ScanError>(m, "ScanError");
-
   // Columns of the 3 x N column-major storage are the rows of the n x 3 views.
   py::class_<Scan>(m, "Scan", "One scan read through the plug-in; its arrays view its storage")
       .def_property_readonly(
@@ -116,15 +188,27 @@ PYBIND11_MODULE(_quarn, m) {
             const Eigen::MatrixXd& t = scanOf(self).matrices.transform;
             return view(self, t.data(), t.rows(), t.cols(), 1, t.rows());
           },
-          "4 x 4 float64: the scan's transform as the plug-in gives it")
+          "4 x 4 float64: the scan's transform as the plug-in lays it out: the scan pose's\n"
+          "values row by row, so its translation is the bottom row (transform[3, :3]), with\n"
+          "the rotation block set to the identity: transform.T is that translation as the\n"
+          "homogeneous matrix (translation in column 3) Open3D's transform() takes.")
       .def_property_readonly(
-          "pixels", [](const Scan& s) { return std::int64_t{s.matrices.points.cols()}; },
+          "pixels", [](const Scan& s) { return std::int64_t{s.pixels}; },
           "the scan's pixel count, valid or not")
-      .def("__repr__", [](const Scan& s) {
-        return "<quarn.Scan: " + std::to_string(s.valid) + " points of " +
-               std::to_string(s.matrices.points.cols()) + " pixels>";
-      });
+      .def("__repr__",
+           [](const Scan& s) {
+             return "<quarn.Scan: " + std::to_string(s.valid) + " points of " +
+                    std::to_string(s.pixels) + " pixels>";
+           })
+      // Pickled as its arrays, copied back into a Scan of its own.
+      .def(py::pickle(
+          [](const py::object& self) {
+            return py::make_tuple(self.attr("points"), self.attr("colours"), self.attr("transform"),
+                                  self.attr("pixels"));
+          },
+          &unpickle));
 
-  m.def("read", &readScan, py::arg("path"), py::arg("plugin"),
-        "Reads the scan at `path` through the plug-in library at `plugin`; raises ScanError");
+  m.def("read", &readScan, py::arg("path"), py::arg("plugin"), py::arg("quiet"),
+        "Reads the scan at `path` through the plug-in library at `plugin`, its console lines\n"
+        "muted if `quiet`; raises quarn.ScanError");
 }

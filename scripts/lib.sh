@@ -22,5 +22,7 @@ BASE_PACKAGES=(cmake g++ make clang-format-14 libeigen3-dev libtoon-dev libgtest
 BASE_PACKAGES+=(libcli11-dev libstb-dev libopen3d-dev)
 # The Python package, for Debian's /usr/bin/python3; its tests run under pytest with Open3D.
 BASE_PACKAGES+=(python3-dev python3-pybind11 python3-numpy python3-pytest python3-open3d)
+# Dask's distributed scheduler runs the many-scans test on a local cluster.
+BASE_PACKAGES+=(python3-distributed)
 # The Windows stage: cross-compiler, Wine, and GoogleTest sources to build for Windows.
 WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix wine64 googletest)

@@ -5,16 +5,49 @@
     cloud = scan.to_open3d()
 """
 
+import errno
 import os
 
-from ._layout import PLUGIN as _PLUGIN
-from . import _quarn
-from ._quarn import Scan, ScanError
+# Before the module, whose arrays need numpy only when first shown: fail here, not at .points.
+try:
+    import numpy as _numpy  # noqa: F401
+except ImportError as _error:
+    raise ImportError("quarn needs numpy: install Debian's python3-numpy for this Python "
+                      f"({_error})") from _error
 
-# Named as the user imports them, in reprs and tracebacks.
-Scan.__module__ = ScanError.__module__ = __name__
+from ._layout import PLUGIN as _PLUGIN, VERSION as __version__
+from . import _quarn
+from ._quarn import Scan
+
+# Named as the user imports it, in reprs and tracebacks.
+Scan.__module__ = __name__
 
 __all__ = ["read", "Scan", "ScanError", "default_plugin"]
+
+
+class ScanError(OSError):
+    """A scan that cannot be read.
+
+    An OSError: filename is the scan, strerror the reason ("no such file", "not a scan file",
+    "needs 497 MB of memory, 290 MB available", ...), errno ENOENT, EISDIR or ENOMEM where one
+    fits, else None. A missing scan is also a FileNotFoundError, a folder an IsADirectoryError.
+    """
+
+    def __str__(self):
+        return f"cannot read {self.filename}: {self.strerror}"
+
+
+class ScanNotFoundError(ScanError, FileNotFoundError):
+    """A scan that is not there."""
+
+
+class ScanIsADirectoryError(ScanError, IsADirectoryError):
+    """A folder given as the scan."""
+
+
+def _scan_error(code, reason, filename):  # the module raises its failures through this
+    kind = {errno.ENOENT: ScanNotFoundError, errno.EISDIR: ScanIsADirectoryError}.get(code)
+    return (kind or ScanError)(code, reason, filename)
 
 
 def default_plugin():
@@ -30,17 +63,18 @@ def _path(value, name):
                         f"{type(value).__name__}") from None
 
 
-def read(path, plugin=None):
+def read(path, plugin=None, quiet=False):
     """Reads the scan at `path` through the plug-in (by default default_plugin()).
 
     Returns a Scan whose points (n x 3 float64) and colours (n x 3 uint8) are the n valid
     pixels, viewed in place in the plug-in's output; transform is 4 x 4 and pixels the scan's
-    pixel count. Raises ScanError with the reason when it cannot be read, TypeError for an
-    argument that is not a path.
+    pixel count. A Scan pickles as copies of its arrays. quiet=True mutes the plug-in's console
+    lines for this read (what Python threads print still shows). Raises ScanError (an OSError)
+    with the reason when it cannot be read, TypeError for an argument that is not a path.
     """
     path = _path(path, "path")
     plugin = default_plugin() if plugin is None else _path(plugin, "plugin")
-    return _quarn.read(path, plugin)
+    return _quarn.read(path, plugin, bool(quiet))
 
 
 def _to_open3d(self):
