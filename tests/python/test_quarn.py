@@ -1,4 +1,5 @@
-import os, re, subprocess, sys, numpy as np, open3d as o3d, pytest, quarn
+import distributed, errno, os, pickle, re, subprocess, sys
+import numpy as np, open3d as o3d, pytest, quarn
 
 # A child's peak memory over the 27 bytes per pixel of its read's output, or its ScanError in
 # the memory cgroup given as argv[2].
@@ -59,7 +60,8 @@ def reflected(b):  # the scan pose's first column negated
 
 
 FAILURES = {
-    "missing": (lambda d, p: [p], quarn.ScanError, "no such file"),
+    "missing": (lambda d, p: [p], FileNotFoundError, "no such file"),
+    "folder": (lambda d, p: [d], IsADirectoryError, "it is a directory"),
     "reflection": (bad(reflected), quarn.ScanError, r"the plug-in cannot read it \(a pose"),
     "no plug-in": (lambda d, p: [d / "s.scan", p], quarn.ScanError, "cannot load the plug-in"),
     "path type": (lambda d, p: [42], TypeError, "path must be a str"),
@@ -70,9 +72,61 @@ FAILURES = {
 
 @pytest.mark.parametrize("make, error, reason", FAILURES.values(), ids=FAILURES.keys())
 def test_failure_raises_its_reason_and_the_interpreter_goes_on(d, tmp_path, make, error, reason):
-    with pytest.raises(error, match=reason):
-        quarn.read(*make(d, tmp_path / "bad"))
+    args = make(d, tmp_path / "bad")
+    with pytest.raises(error, match=reason) as caught:
+        quarn.read(*args)
+    if issubclass(error, OSError):  # a ScanError naming the scan, also once pickled
+        again = pickle.loads(pickle.dumps(caught.value))
+        assert isinstance(again, error) and isinstance(again, quarn.ScanError), type(again)
+        assert (again.filename, again.errno, str(again)) == (str(args[0]), {
+            FileNotFoundError: errno.ENOENT, IsADirectoryError: errno.EISDIR}.get(error),
+            str(caught.value))
     assert quarn.read(d / "s.scan").pixels == 5 * 160 * 120
+
+
+# Two loud and three quiet reads beside a thread that prints until they end.
+QUIET = r"""import sys, threading, quarn
+said, done = [], threading.Event()
+def say():
+    while not done.is_set():
+        said.append(sys.stdout.write(f"said {len(said)}\n")); sys.stdout.flush()
+talker, reads = threading.Thread(target=say), [threading.Thread(
+    target=quarn.read, args=(sys.argv[1],), kwargs={"quiet": q}) for q in (1, 0, 1, 0, 1)]
+for t in [talker, *reads]: t.start()
+for t in reads: t.join()
+done.set(); talker.join(); print("total", len(said))"""
+
+
+def test_quiet_mutes_only_its_read_and_not_other_threads(d):
+    # Buffered C and Python streams: both write whole lines, the plug-in's flushed by endl.
+    out = subprocess.run([sys.executable, "-c", QUIET, d / "s.scan"], capture_output=True,
+                         text=True, check=True, env={**os.environ, "PYTHONUNBUFFERED": ""}).stdout
+    assert len(re.findall("^5 frames found.$", out, re.M)) == 2, out[-2000:]
+    assert len(re.findall(r"^said \d+$", out, re.M)) == int(out.split()[-1]) > 0
+
+
+def test_import_fails_at_once_without_numpy_and_has_the_project_version():
+    child = subprocess.run([sys.executable, "-c", "import sys; sys.modules['numpy'] = None\n"
+                            "import quarn"], capture_output=True, text=True)
+    assert "ImportError: quarn needs numpy: install Debian's python3-numpy" in child.stderr
+    project = open(os.path.join(os.path.dirname(__file__), "../../CMakeLists.txt")).read()
+    assert quarn.__version__ == re.search(r"project\(\w+ VERSION ([\d.]+)", project)[1]
+
+
+def test_dask_workers_convert_a_folder_as_one_process_does(tmp_path):
+    for seed in range(3):  # pickled back from worker processes: the Scan's arrays cross
+        subprocess.run([os.environ["QUARN_TOOL"], "sample", "-o", tmp_path / f"{seed}.scan",
+                        "--frames", "2", "--width", "40", "--height", "30", "--seed", str(seed)],
+                       check=True, capture_output=True)
+    scans = sorted(str(p) for p in tmp_path.glob("*.scan"))
+    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
+                                  host="127.0.0.1", dashboard_address=None) as cluster, \
+            distributed.Client(cluster) as client:
+        remote = client.gather(client.map(quarn.read, scans, quiet=True))
+    for there, here in zip(remote, map(quarn.read, scans)):
+        assert repr(there) == repr(here) and all(same(getattr(there, a), getattr(here, a))
+                                                 for a in ("points", "colours", "transform"))
+    assert not same(remote[0].points, remote[1].points)  # the seeds' scans differ
 
 
 def test_too_little_memory_is_a_scan_error(d):
