@@ -8,7 +8,7 @@
 import errno
 import os
 
-# Before the module, whose arrays need numpy only when first shown: fail here, not at .points.
+# Checked before the module loads, which would fail later or in numpy's own words.
 try:
     import numpy as _numpy  # noqa: F401
 except ImportError as _error:
@@ -22,7 +22,8 @@ from ._quarn import Scan
 # Named as the user imports it, in reprs and tracebacks.
 Scan.__module__ = __name__
 
-__all__ = ["read", "Scan", "ScanError", "default_plugin"]
+__all__ = ["read", "Scan", "ScanError", "ScanNotFoundError", "ScanIsADirectoryError",
+           "default_plugin"]
 
 
 class ScanError(OSError):
@@ -34,6 +35,8 @@ class ScanError(OSError):
     """
 
     def __str__(self):
+        if self.filename is None:  # raised by hand, as OSError("reason")
+            return super().__str__()
         return f"cannot read {self.filename}: {self.strerror}"
 
 
