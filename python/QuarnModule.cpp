@@ -48,7 +48,7 @@ Eigen::Index validColumns(const Eigen::MatrixXd& points, const ColourMatrix& col
 
 // Why the read failed, in the words quarn import uses; empty when it succeeded.
 std::string readInto(const std::string& path, const std::string& plugin, Scan& scan) {
-  std::string problem = quarn::tool::importProblem(path);
+  std::string problem = quarn::importProblem(path);
   if (!problem.empty()) return problem;
   std::unique_ptr<PluginLibrary> library;
   try {
@@ -56,7 +56,7 @@ std::string readInto(const std::string& path, const std::string& plugin, Scan& s
   } catch (const std::runtime_error& e) {
     return e.what();
   }
-  problem = quarn::tool::readThroughPlugin(*library, path, scan.matrices);
+  problem = quarn::readThroughPlugin(*library, path, scan.matrices);
   if (!problem.empty()) return problem;
   scan.valid = validColumns(scan.matrices.points, scan.matrices.colours);
   return std::string();
