@@ -40,6 +40,7 @@ struct Frame {
   std::size_t size() const { return colours.size() / 3; }
 };
 
+// One SDK object, so one thread at a time. What the SDK or an allocation throws passes through.
 class FrameReader {
  public:
   // Over an SDK object whose scan is open; it must outlive the reader.
@@ -70,8 +71,6 @@ class FrameReader {
 
  private:
   explicit FrameReader(std::unique_ptr<ScannerObject> scanner);
-  // Frame f's sizes and pose, checked; the flat T_f^-1 of the pose.
-  FlatRigidTransform openFrame(int f, int& sizeX, int& sizeY, PoseArray& pose);
 
   std::unique_ptr<ScannerObject> scanner_;  // when the reader opened the scan itself
   DotProductAPI& sdk_;
