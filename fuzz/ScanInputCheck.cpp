@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "DotProductAPI.h"
+#include "FrameReader.h"
 #include "HostMatrices.h"
 #include "ReferenceImport.h"
 #include "ScanReader.h"
@@ -51,10 +52,9 @@ bool writeFile(const std::string& path, const unsigned char* data, std::size_t s
 // read leaves the host's matrices as they were.
 std::string importThroughPlugin(const std::string& path, int status, const PoseArray& scanPose,
                                 const std::vector<ScanFrame>& frames, ReadDotProductFunction read,
-                                bool& imported) {
+                                HostMatrices& host, bool& imported) {
   DotProductAPI api;
   if (api.open(path.c_str(), nullptr) != status) return "DotProductAPI: another open status";
-  HostMatrices host;
   imported = host.read(read, path.c_str());
   bool rotations = status == kOk && poseArrayToSE3(scanPose).has_value();
   for (const ScanFrame& frame : frames) rotations = rotations && poseArrayToSE3(frame.pose);
@@ -65,6 +65,44 @@ std::string importThroughPlugin(const std::string& path, int status, const PoseA
   const std::string difference =
       test::differenceFromReference(scanPose, frames, host.points, host.colours, host.transform);
   return difference.empty() ? difference : "plug-in: " + difference;
+}
+
+// The frame reader's frames, one after the other, are the imported columns to the bit, with
+// the SDK's sizes and raw poses; it refuses exactly the scans the plug-in refuses.
+std::string readFrameByFrame(const std::string& path, const std::vector<ScanFrame>& frames,
+                             const HostMatrices& host, bool imported) {
+  std::size_t column = 0;  // of the next frame's first point
+  try {
+    FrameReader reader(path);
+    Frame frame;
+    for (int f = 0; f < reader.frameCount(); ++f) {
+      reader.read(f, frame);
+      const ScanFrame& expected = frames.at(static_cast<std::size_t>(f));
+      if (frame.sizeX != expected.sizeX || frame.sizeY != expected.sizeY ||
+          std::memcmp(frame.pose.data(), expected.pose.data(), sizeof frame.pose) != 0)
+        return "frame reader: other sizes or pose of frame " + std::to_string(f);
+      if (!imported) continue;  // until the frame it refuses
+      if (frame.points.size() != 3 * frame.size() ||
+          3 * (column + frame.size()) > static_cast<std::size_t>(host.points.size()))
+        return "frame reader: more points than the plug-in's columns";
+      for (std::size_t i = 0; i < 3 * frame.size(); ++i) {
+        const double point = frame.points[i];
+        if (std::memcmp(&point, host.points.data() + 3 * column + i, sizeof point) != 0 ||
+            frame.colours[i] != host.colours.data()[3 * column + i])
+          return "frame reader: frame " + std::to_string(f) + " differs from the columns";
+      }
+      column += frame.size();
+    }
+  } catch (const FrameError&) {
+    return imported ? "frame reader: refused a scan the plug-in imports" : "";
+  }
+  if (!imported) return "frame reader: read a scan the plug-in refuses";
+  std::size_t valid = 0;
+  for (const ScanFrame& frame : frames) {
+    for (const ScanPixel& pixel : frame.pixels)
+      valid += (pixel.flags & (kHasPoint | kHasColour)) == (kHasPoint | kHasColour);
+  }
+  return column == valid ? "" : "frame reader: fewer points than the plug-in's columns";
 }
 
 }  // namespace
@@ -81,8 +119,11 @@ InputOutcome checkScanInput(const unsigned char* data, std::size_t size,
     outcome.broken = "cannot write " + scratchPath;
     return outcome;
   }
+  HostMatrices host;
   outcome.broken =
-      importThroughPlugin(scratchPath, status, scanPose, frames, read, outcome.imported);
+      importThroughPlugin(scratchPath, status, scanPose, frames, read, host, outcome.imported);
+  if (outcome.broken.empty())
+    outcome.broken = readFrameByFrame(scratchPath, frames, host, outcome.imported);
   return outcome;
 }
 

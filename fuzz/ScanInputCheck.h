@@ -1,7 +1,8 @@
 #pragma once
 
 // One input through every scan reader, each held to its promises: ScanReader from memory,
-// DotProductAPI from a file, and a plug-in read of that file, exact to the reference.
+// DotProductAPI from a file, a plug-in read of that file, exact to the reference, and the
+// frame reader, frame by frame the plug-in's columns.
 
 #include <cstddef>
 #include <string>

@@ -83,7 +83,7 @@ Eigen::Index validColumns(const Eigen::MatrixXd& points, const ColourMatrix& col
 
 // Why the read failed, in the words quarn import uses; empty when it succeeded.
 std::string readInto(const std::string& path, const std::string& plugin, bool quiet, Scan& scan) {
-  std::string problem = quarn::tool::importProblem(path);
+  std::string problem = quarn::importProblem(path);
   if (!problem.empty()) return problem;
   std::unique_ptr<PluginLibrary> library;
   try {
@@ -93,7 +93,7 @@ std::string readInto(const std::string& path, const std::string& plugin, bool qu
   }
   {
     ConsoleMode console(quiet);
-    problem = quarn::tool::readThroughPlugin(*library, path, scan.matrices);
+    problem = quarn::readThroughPlugin(*library, path, scan.matrices);
   }
   if (!problem.empty()) return problem;
   scan.valid = validColumns(scan.matrices.points, scan.matrices.colours);

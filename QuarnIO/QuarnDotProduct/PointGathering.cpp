@@ -3,8 +3,7 @@
 #include <algorithm>
 #include <limits>
 
-#include "pose/FlatRigidTransform.h"
-#include "pose/PoseConversion.h"
+#include "FrameGathering.h"
 
 namespace {
 
@@ -12,7 +11,24 @@ namespace {
 constexpr std::int64_t kMaxPixels =
     std::numeric_limits<std::int64_t>::max() / static_cast<std::int64_t>(3 * sizeof(double));
 
-double roundToFloat(double value) { return static_cast<float>(value); }
+// The host's columns, filled front to back: both blocks are walked once.
+struct ColumnSink {
+  double* point;
+  double* const pointsEnd;
+  unsigned char* colour;
+
+  bool room() const { return point != pointsEnd; }  // sizes grew since the counting pass
+  void add(float x, float y, float z, unsigned char c0, unsigned char c1, unsigned char c2) {
+    point[0] = x;
+    point[1] = y;
+    point[2] = z;
+    colour[0] = c0;
+    colour[1] = c1;
+    colour[2] = c2;
+    point += 3;
+    colour += 3;
+  }
+};
 
 }  // namespace
 
@@ -31,52 +47,20 @@ bool countPixels(DotProductAPI& sdk, int frameCount, std::int64_t& pixelCount) {
 bool gatherPoints(DotProductAPI& sdk, int frameCount, const TooN::SE3<double>& globalTransform,
                   GatheredCloud& cloud) {
   double* const points = cloud.points.data();
-  double* const pointsEnd = points + cloud.points.size();
-  unsigned char* const colours = cloud.colours.data();
+  ColumnSink sink{points, points + cloud.points.size(), cloud.colours.data()};
   const FlatRigidTransform globalToOutput(globalTransform.inverse());
-  // The next column's point and colour: the stores walk both blocks once, front to back.
-  double* point = points;
-  unsigned char* colour = colours;
 
   for (int f = 0; f < frameCount; ++f) {
-    sdk.openFrame(f);
-    const int sizeX = sdk.getFrameSizeX();
-    const int sizeY = sdk.getFrameSizeY();
-    PoseArray framePose{};
-    sdk.getFramePositionAndOrientation(framePose.data());
-    const std::optional<TooN::SE3<double>> frameTransform = poseArrayToSE3(framePose);
-    if (!frameTransform) return false;
-    const FlatRigidTransform frameToGlobal(frameTransform->inverse());
-    // A frame of 2^31 - 1 empty columns has no pixels, but walking its columns kept the host
-    // busy for a second, and a scan file can hold thousands of such frames.
-    if (sizeY <= 0) continue;
-
-    // Per pixel: two SDK calls, two transforms with a rounding to single precision after
-    // each, the stores. Nothing else.
-    for (int x = 0; x < sizeX; ++x) {
-      for (int y = 0; y < sizeY; ++y) {
-        float px, py, pz;
-        if (sdk.getCartesianAtPixel(x, y, px, py, pz) != 0) continue;
-        unsigned char c0, c1, c2;
-        if (sdk.getColourAtPixel(x, y, c0, c1, c2) != 0) continue;
-        if (point == pointsEnd) return false;  // sizes grew since the counting pass
-
-        double q[3], r[3];
-        frameToGlobal.apply(px, py, pz, q);
-        globalToOutput.apply(roundToFloat(q[0]), roundToFloat(q[1]), roundToFloat(q[2]), r);
-        point[0] = roundToFloat(r[0]);
-        point[1] = roundToFloat(r[1]);
-        point[2] = roundToFloat(r[2]);
-        colour[0] = c0;
-        colour[1] = c1;
-        colour[2] = c2;
-        point += 3;
-        colour += 3;
-      }
-    }
+    FrameHeader frame;
+    readFrameHeader(sdk, f, frame);
+    const std::optional<FlatRigidTransform> frameToGlobal = frameToGlobalTransform(frame.pose);
+    if (!frameToGlobal) return false;
+    if (!gatherFramePixels(sdk, frame.sizeX, frame.sizeY, *frameToGlobal, globalToOutput, sink))
+      return false;
   }
 
-  std::fill(point, pointsEnd, std::numeric_limits<double>::quiet_NaN());
-  std::fill(colour, colours + cloud.colours.size(), static_cast<unsigned char>(0));
+  std::fill(sink.point, sink.pointsEnd, std::numeric_limits<double>::quiet_NaN());
+  std::fill(sink.colour, cloud.colours.data() + cloud.colours.size(),
+            static_cast<unsigned char>(0));
   return true;
 }

@@ -10,12 +10,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <future>
+#include <limits>
 #include <thread>
 
 #include <gtest/gtest.h>
 
 #include "CapturedStdout.h"
+#include "FrameReader.h"
 #include "HostMatrices.h"
 #include "PluginLibrary.h"
 #include "ReferenceImport.h"
@@ -147,6 +150,63 @@ TEST_F(HostLoadTest, SeedScansImportAndFuzzRegressionsKeepEveryPromise) {
       inputs.emplace_back(entry.path().string(), readBytes(entry.path().string()));
   }
   check(inputs);
+}
+
+// Frame by frame (checkScanInput holds the frames to the plug-in's columns): frames large
+// enough to grow the frame's storage, empty, without a valid pixel, with a NaN translation, of
+// other sizes. Each frame's pose matrix maps its points there, up to the two roundings; what
+// cannot be read is refused with its reason.
+TEST_F(HostLoadTest, FrameReaderGivesThePluginsColumnsAndEachFramesPose) {
+  using quarn::FrameReader;
+  const auto valid = quarn::scan::kHasPoint | quarn::scan::kHasColour;
+  ScanFrame noValid = cyclingFrame(4, 3, rotationAboutZ(2, 1), 0);
+  for (ScanPixel& pixel : noValid.pixels) pixel.flags &= quarn::scan::kHasPoint;
+  PoseArray nanTranslation = rotationAboutZ(0.2, 1, 1, 1), reflection = rotationAboutZ(0.5);
+  nanTranslation[13] = -std::numeric_limits<double>::quiet_NaN();
+  reflection[10] = -1;
+  const std::vector<ScanFrame> frames = {
+      cyclingFrame(200, 150, rotationAboutZ(1.1, 1, 2, 3), 0.5f),
+      cyclingFrame(0, 4, rotationAboutZ(0), 0), noValid, cyclingFrame(3, 5, nanTranslation, -4),
+      cyclingFrame(220, 180, rotationAboutZ(-2.5, 0.25, 0, -1), 2)};
+  const PoseArray globalPose = rotationAboutZ(0.3, 0.1, -2.0, 0.7);
+  writeScan(scratch.file("frames.qscan"), globalPose, frames);
+  EXPECT_EQ(check({{"frames", readBytes(scratch.file("frames.qscan"))}}), 1);
+
+  FrameReader reader(scratch.file("frames.qscan"));
+  quarn::Frame frame;
+  for (const int f : {0, 4}) {
+    reader.read(f, frame);
+    const Eigen::Matrix4d pose = reader.framePose(f);
+    EXPECT_EQ(pose.row(3), Eigen::RowVector4d(0, 0, 0, 1));
+    std::size_t i = 0;
+    for (const ScanPixel& pixel : frames[f].pixels) {
+      if ((pixel.flags & valid) != valid) continue;
+      const Eigen::Vector4d mapped = pose * Eigen::Vector4d(pixel.x, pixel.y, pixel.z, 1);
+      for (int row = 0; row < 3; ++row, ++i)
+        ASSERT_NEAR(mapped[row], frame.points[i], 1e-6 * (1 + std::abs(mapped[row]))) << f;
+    }
+  }
+
+  writeScan(scratch.file("bad-frame.qscan"), globalPose,
+            {frames[1], cyclingFrame(2, 2, reflection, 0)});
+  writeScan(scratch.file("bad-scan.qscan"), reflection, {frames[1]});
+  FrameReader refusing(scratch.file("bad-frame.qscan"));
+  const auto refusal = [](const std::function<void()>& attempt) -> std::string {
+    try {
+      attempt();
+    } catch (const quarn::FrameError& e) {
+      return e.what();
+    }
+    return "read";
+  };
+  EXPECT_EQ(refusal([&] { refusing.read(0, frame); }), "read");
+  EXPECT_EQ(refusal([&] { refusing.read(1, frame); }), "the pose of frame 1 is not a rotation");
+  EXPECT_EQ(refusal([&] { refusing.framePose(1); }), "the pose of frame 1 is not a rotation");
+  EXPECT_EQ(refusal([&] { refusing.read(2, frame); }), "no frame 2: the scan has 2");
+  EXPECT_EQ(refusal([&] { refusing.read(-1, frame); }), "no frame -1: the scan has 2");
+  EXPECT_EQ(refusal([&] { FrameReader{scratch.file("bad-scan.qscan")}; }),
+            "the scan's pose is not a rotation");
+  EXPECT_EQ(refusal([&] { FrameReader{scratch.file("none.qscan")}; }), "no such file");
 }
 
 // Each frame claims 2^31 - 1 columns of no pixels. Walking those columns once took a second a

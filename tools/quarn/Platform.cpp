@@ -3,9 +3,6 @@
 #include <system_error>
 
 #if defined(_WIN32)
-#include <algorithm>
-
-#include "platform/ShortPath.h"
 #include "platform/Utf16.h"
 // windows.h, which Utf16.h includes, must come first.
 #include <shellapi.h>
@@ -39,14 +36,6 @@ fs::path executablePath(const std::string& fallback) {
   return fs::absolute(pathFromUtf8(fallback), error);
 }
 
-std::string sdkPath(const std::string& utf8) {
-  const auto ascii = [](char c) { return static_cast<unsigned char>(c) < 0x80; };
-  std::string shortPath;
-  if (std::all_of(utf8.begin(), utf8.end(), ascii) || !alternativeScanPath(utf8.c_str(), shortPath))
-    return utf8;
-  return shortPath;
-}
-
 #else
 
 std::vector<std::string> utf8Arguments(int argc, char** argv) {
@@ -60,12 +49,6 @@ fs::path executablePath(const std::string& fallback) {
   return fs::absolute(fallback, error);
 }
 
-std::string sdkPath(const std::string& utf8) { return utf8; }
-
 #endif
-
-fs::path pathFromUtf8(const std::string& utf8) { return fs::u8path(utf8); }
-
-std::string pathToUtf8(const fs::path& path) { return path.u8string(); }
 
 }  // namespace quarn::tool

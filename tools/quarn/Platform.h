@@ -1,11 +1,13 @@
 #pragma once
 
-// The few things the tool does differently per platform: its arguments as UTF-8, its own
-// location, and file names from UTF-8 strings and for the SDK.
+// The few things the tool does differently per platform: its arguments as UTF-8 and its own
+// location. File names from UTF-8 strings and for the SDK are the library's.
 
 #include <filesystem>
 #include <string>
 #include <vector>
+
+#include "Utf8Paths.h"
 
 namespace quarn::tool {
 
@@ -17,13 +19,8 @@ std::vector<std::string> utf8Arguments(int argc, char** argv);
 // cannot tell.
 std::filesystem::path executablePath(const std::string& fallback);
 
-// A path from UTF-8 text, and back: narrow strings are not UTF-8 on Windows.
-std::filesystem::path pathFromUtf8(const std::string& utf8);
-std::string pathToUtf8(const std::filesystem::path& path);
-
-// A name of the existing file `utf8` that the SDK's narrow-character open takes: on Windows its
-// 8.3 short path when the name has characters outside ASCII (the code page may lack them) and
-// the file has one; the name itself otherwise.
-std::string sdkPath(const std::string& utf8);
+using quarn::pathFromUtf8;
+using quarn::pathToUtf8;
+using quarn::sdkPath;
 
 }  // namespace quarn::tool

@@ -4,11 +4,11 @@
 
 // A TooN SE3 laid out flat for the pixel loop. apply() is TooN's SE3 * (x, y, z, 1) to the
 // bit: each row summed as ((0 + r0 x) + r1 y) + r2 z, the translation added last (times
-// w = 1, which changes no value). The tests prove it against TooN.
+// w = 1, which changes no value). The tests prove it against TooN, NaN signs included.
 class FlatRigidTransform {
  public:
   explicit FlatRigidTransform(const TooN::SE3<double>& transform)
-      : r_(transform.get_rotation().get_matrix()), t_(transform.get_translation()) {}
+      : r_(transform.get_rotation().get_matrix()), t_(opaque(transform.get_translation())) {}
 
   void apply(double x, double y, double z, double out[3]) const {
     out[0] = row(0, x, y, z);
@@ -17,6 +17,14 @@ class FlatRigidTransform {
   }
 
  private:
+  // An inverse's translation is -(R^T t). Seeing that, GCC turns "+ t" into "- R^T t", which
+  // keeps a NaN's sign where TooN's negation flips it; read through a volatile, the values
+  // are only values. Once per transform, nothing per pixel.
+  static TooN::Vector<3> opaque(const TooN::Vector<3>& t) {
+    volatile double v[3] = {t[0], t[1], t[2]};
+    return TooN::makeVector(v[0], v[1], v[2]);
+  }
+
   double row(int i, double x, double y, double z) const {
     return (((0.0 + r_(i, 0) * x) + r_(i, 1) * y) + r_(i, 2) * z) + t_[i];
   }

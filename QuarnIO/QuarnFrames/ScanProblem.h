@@ -4,7 +4,7 @@
 
 #include "PluginLibrary.h"
 
-namespace quarn::tool {
+namespace quarn {
 
 // Why the SDK refused to open `path`, from DotProductAPI::open's status: "no such file",
 // "not a scan file", ... Empty when it opens.
@@ -23,4 +23,4 @@ std::string importProblem(const std::string& scan);
 std::string readThroughPlugin(const PluginLibrary& plugin, const std::string& scan,
                               PluginScan& out);
 
-}  // namespace quarn::tool
+}  // namespace quarn

@@ -7,11 +7,11 @@
 #include <system_error>
 
 #include "DotProductAPI.h"
-#include "Platform.h"
 #include "ScanStatus.h"
+#include "Utf8Paths.h"
 #include "platform/MemoryAdmission.h"
 
-namespace quarn::tool {
+namespace quarn {
 
 std::string describeOpenStatus(const std::string& path, int status) {
   switch (status) {
@@ -74,4 +74,4 @@ std::string readThroughPlugin(const PluginLibrary& plugin, const std::string& sc
              : problem;
 }
 
-}  // namespace quarn::tool
+}  // namespace quarn

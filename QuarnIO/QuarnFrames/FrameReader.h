@@ -1,0 +1,83 @@
+#pragma once
+
+// A scan frame by frame, in the plug-in's output coordinates and computed by the plug-in's own
+// gathering: the frames of a scan, one after the other, are bit for bit the columns a read
+// through the plug-in fills before its NaN tail. Memory for one frame at a time.
+
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <TooN/se3.h>
+#include <Eigen/Core>
+
+#include "pose/FlatRigidTransform.h"
+#include "pose/PoseConversion.h"
+
+class DotProductAPI;
+class ScannerObject;
+
+namespace quarn {
+
+// Why a scan or a frame cannot be read, in words for the user: "no such file", "the pose of
+// frame 3 is not a rotation", ...
+class FrameError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// One frame's pixels that have both a point and a colour, x outer, y inner.
+struct Frame {
+  int index = -1;
+  int sizeX = 0;  // as the SDK reports them
+  int sizeY = 0;
+  PoseArray pose{};                   // the frame's raw pose values
+  std::vector<float> points;          // x, y, z of each point, in output coordinates
+  std::vector<std::uint8_t> colours;  // the three bytes of each point, in the SDK's order
+
+  std::size_t size() const { return colours.size() / 3; }
+};
+
+// One SDK object, so one thread at a time. What the SDK or an allocation throws passes through.
+class FrameReader {
+ public:
+  // Over an SDK object whose scan is open; it must outlive the reader.
+  explicit FrameReader(DotProductAPI& sdk);
+  // Opens the scan at `path` (UTF-8) as the plug-in does, retrying once under the file's other
+  // name (without the plug-in's line about it). The reason it cannot, as quarn gives it.
+  explicit FrameReader(const std::string& path);
+  ~FrameReader();
+  FrameReader(const FrameReader&) = delete;
+  FrameReader& operator=(const FrameReader&) = delete;
+
+  // The frames there are to read: the SDK's count, 0 when that is negative.
+  int frameCount() const { return frameCount_; }
+  // The scan's raw pose values and T_g_r, the rigid transform the plug-in makes of them.
+  const PoseArray& globalPose() const { return globalPose_; }
+  const TooN::SE3<double>& globalTransform() const { return globalTransform_; }
+
+  // Fills `frame` with frame `f` (0 <= f < frameCount()), reusing its vectors' storage. Each
+  // point is T_g_r^-1 * T_f^-1 * p rounded to single precision after each transform, as the
+  // plug-in computes it. Throws FrameError when there is no frame f or its pose is not a
+  // rotation; `frame` is then in no particular state.
+  void read(int f, Frame& frame);
+
+  // Frame f's pose without its pixels: T_g_r^-1 * T_f^-1 as a homogeneous matrix (rotation
+  // block, translation in column 3, last row 0 0 0 1), which maps a point of the frame to
+  // the output up to the two roundings. Throws as read() does.
+  Eigen::Matrix4d framePose(int f);
+
+ private:
+  explicit FrameReader(std::unique_ptr<ScannerObject> scanner);
+
+  std::unique_ptr<ScannerObject> scanner_;  // when the reader opened the scan itself
+  DotProductAPI& sdk_;
+  int frameCount_;
+  PoseArray globalPose_{};
+  TooN::SE3<double> globalTransform_;
+  FlatRigidTransform globalToOutput_;
+};
+
+}  // namespace quarn
