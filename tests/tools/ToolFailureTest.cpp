@@ -68,13 +68,17 @@ TEST(ToolFailure, OneLineExitCodeAndNoFileLeft) {
       {{"import", goodScan, "-o", out, "--plugin", file("missing.so")}, 1, "cannot load the plug-in " + file("missing.so")},
       // A library, but not the plug-in: the SDK library lacks the exports.
       {{"import", goodScan, "-o", out, "--plugin", QUARN_SDK_PATH}, 1, "lacks readDotProduct or readDotProductNumberOfScans"},
-      {{"import", goodScan, "-o", nowhere + "/out.ply"}, 1, "cannot write " + nowhere + "/out.ply"},
-      {{"import", goodScan, "-o", dir.path().string()}, 1, "it is a directory"},
+      {{"import", goodScan, "-o", nowhere + "/out.ply"}, 1, "cannot write " + nowhere + "/out.ply: No such file or directory"},
+      {{"import", goodScan, "-o", dir.path().string()}, 1, "cannot write " + dir.path().string() + ": Is a directory"},
       // The picture cannot be written, so the PLY is not written either.
       {{"import", goodScan, "-o", out, "--preview", nowhere + "/out.png"}, 1, "cannot write " + nowhere + "/out.png"},
-      {{"sample", "-o", nowhere + "/out.scan", "--frames", "1"}, 1, "cannot create " + nowhere + "/out.scan"},
+      {{"sample", "-o", nowhere + "/out.scan", "--frames", "1"}, 1, "cannot write " + nowhere + "/out.scan: No such file"},
       {{"import", goodScan}, 2, "--output is required"},
+      {{"import", goodScan, "-o", file("out.Foo")}, 2, "unknown output format '.Foo' (known: .ply, .pcd, .xyz)"},
+      {{"import", goodScan, "-o", out, "--preview", file("out.jpg")}, 2, "unknown output format '.jpg' (known: .png)"},
+      {{"import", goodScan, "-o", ""}, 2, "--output: the file name is empty"},
       {{"sample", "-o", file("s.scan"), "--width", "0"}, 2, "--width"},
+      {{"sample", "-o", file("s.scan"), "--frames", "abc"}, 2, "--frames: 'abc' is not a whole number"},
       {{"frobnicate"}, 2, "frobnicate"},
       {{}, 2, "a command is required"}};
   const std::pair<const char*, const char*> scans[] = {
