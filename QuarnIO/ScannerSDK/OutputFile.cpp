@@ -224,7 +224,7 @@ OutputFile::OutputFile(const std::string& path, bool seeks) : path_(path) {
   stream_.rdbuf(buffer_.get());
 }
 
-void OutputFile::openTarget(bool seeks) {
+void OutputFile::openTarget([[maybe_unused]] bool seeks) {
   int fd = -1;
   FileStatus old{};
   bool exists = false;
