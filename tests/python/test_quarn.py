@@ -1,4 +1,4 @@
-import os, re, resource, signal, subprocess, sys, numpy as np, open3d as o3d, pytest, quarn
+import os, re, resource, signal, socket, subprocess, sys, numpy as np, open3d as o3d, pytest, quarn
 
 # A child's peak memory over the 27 bytes per pixel of its read's output, or its ScanError in
 # the memory cgroup given as argv[2].
@@ -65,6 +65,18 @@ def test_a_process_limit_is_told_and_leaves_no_file(d, tmp_path, limit, value, s
     run = subprocess.run([os.environ["QUARN_TOOL"], "import", d / scan, "-o", tmp_path / "out.ply"],
                          preexec_fn=limited, capture_output=True, text=True)
     assert run.returncode == 1 and re.search(reason, run.stderr) and not os.listdir(tmp_path), run.stderr
+
+
+def test_a_socket_is_connected_to_and_gets_the_points(d, tmp_path):
+    with socket.socket(socket.AF_UNIX) as server:
+        server.bind(str(tmp_path / "s.ply"))
+        server.listen()
+        server.settimeout(60)  # no hang should quarn never connect
+        run = subprocess.Popen([os.environ["QUARN_TOOL"], "import", d / "s.scan", "-o", tmp_path / "s.ply"],
+                               stdout=subprocess.DEVNULL)
+        connection = server.accept()[0]
+        got = b"".join(iter(lambda: connection.recv(1 << 16), b""))
+    assert run.wait() == 0 and got == (d / "s.ply").read_bytes()
 
 
 def test_arrays_view_the_output_and_the_peak_is_the_output(d):

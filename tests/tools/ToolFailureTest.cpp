@@ -161,7 +161,7 @@ TEST(ToolFailure, OutputTargetsKeepWhatIsThere) {
   make("real.ply", 0640);
   fs::create_symlink("real.ply", file("link.ply"));
   fs::create_symlink("made.ply", file("dangling.ply"));
-  ASSERT_EQ(mkfifo(file("fifo.ply").c_str(), 0600), 0);
+  ASSERT_EQ(mkfifo(file("fifo.ply").c_str(), 0600) | mkfifo(file("fifo.scan").c_str(), 0600), 0);
   if (geteuid() == 0) {
     asUser = "setpriv --reuid=nobody --regid=nogroup --clear-groups ";
     ASSERT_EQ(chown(file("ro/ro.ply").c_str(), 65534, 65534) | chown(file("p600.ply").c_str(), 65534, 65534), 0);
@@ -173,11 +173,13 @@ TEST(ToolFailure, OutputTargetsKeepWhatIsThere) {
       {{"import", file("sym.scan"), "-o", s}, 2, "the output " + s + " and the input " + file("sym.scan") + " are the same file", "sym.scan", file_type::symlink, 0644, scan},
       {{"import", s, "-o", file("link.ply")}, 0, "", "link.ply", file_type::symlink, 0640, ply},
       {{"import", s, "-o", file("dangling.ply")}, 0, "", "dangling.ply", file_type::symlink, -1, ply},
-      {{"import", s, "-o", file("fifo.ply")}, 0, "", "fifo.ply", file_type::fifo, 0600, ply}});
+      {{"import", s, "-o", file("fifo.ply")}, 0, "", "fifo.ply", file_type::fifo, 0600, ply},
+      // A scan's frame table comes last, at its front: a pipe gets the whole file at the end.
+      {{"sample", "-o", file("fifo.scan"), "--frames", "2", "--width", "16", "--height", "12"}, 0, "", "fifo.scan", file_type::fifo, 0600, scan}});
 #endif
   // clang-format on
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.arguments[3]);
+    SCOPED_TRACE(c.arguments[2] + " " + c.arguments[3]);
     const std::string path = file(c.checked);
     std::string content;
     std::thread reader;  // a FIFO's, reading while quarn writes
