@@ -42,8 +42,11 @@ std::string scanOpenProblem(const std::string& path) {
 
 namespace {
 
-// Whole megabytes (10^6 bytes), rounded down: never more available than there is.
-std::string megabytes(std::uint64_t bytes) { return std::to_string(bytes / 1000000) + " MB"; }
+// Whole megabytes (10^6 bytes), rounded down (`up`: up): never more available, nor less
+// needed, than there is.
+std::string megabytes(std::uint64_t bytes, bool up = false) {
+  return std::to_string(bytes / 1000000 + (up && bytes % 1000000 != 0)) + " MB";
+}
 
 }  // namespace
 
@@ -59,8 +62,10 @@ std::string importProblem(const std::string& scan) {
   }
   const std::uint64_t needed = pixels * kOutputBytesPerPixel;
   const std::optional<std::uint64_t> available = availableMemoryBytes();
-  if (!available || memoryAdmits(needed)) return std::string();
-  return "needs " + megabytes(needed) + " of memory, " + megabytes(*available) + " available";
+  if (memoryAdmitsWithin(needed, available)) return std::string();
+  // What the output could have: the reserve is not the output's.
+  return "needs " + megabytes(needed, true) + " of memory, " +
+         megabytes(*available - std::min(*available, kMemoryReserveBytes)) + " available";
 }
 
 std::string readThroughPlugin(const PluginLibrary& plugin, const std::string& scan,
@@ -68,7 +73,8 @@ std::string readThroughPlugin(const PluginLibrary& plugin, const std::string& sc
   if (plugin.readDotProductNumberOfScans(scan.c_str()) < 1)
     return "the plug-in finds no scan in it";
   if (plugin.read(scan, out)) return std::string();
-  const std::string problem = scanOpenProblem(scan);
+  // The file may have changed, or the plug-in's own code and threads took the memory.
+  const std::string problem = importProblem(scan);
   return problem.empty()
              ? "the plug-in cannot read it (a pose that is not a rotation, or unreadable pixels)"
              : problem;

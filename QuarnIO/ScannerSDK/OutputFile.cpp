@@ -4,14 +4,19 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
+#include <iostream>
+#include <streambuf>
 #include <system_error>
 
-#if defined(__linux__) && defined(__GLIBCXX__)
 #include <fcntl.h>
+#include <sys/stat.h>
+
+#if defined(_WIN32)
+#include <io.h>
+#else
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
-#include <ext/stdio_filebuf.h>
-#define QUARN_UNNAMED_FILES 1
 #endif
 
 namespace fs = std::filesystem;
@@ -20,12 +25,55 @@ namespace quarn::scan {
 
 namespace {
 
-std::string errnoText(const char* fallback) { return errno != 0 ? std::strerror(errno) : fallback; }
+std::string reasonOf(int error) { return std::strerror(error); }
 
-// The name an output has while it is written, or on its way over an existing file.
-std::string partPath(const std::string& path) { return path + ".part"; }
+#if defined(_WIN32)
+using FileStatus = struct _stat64;
+int statFile(const std::string& path, FileStatus& status) {
+  return _wstat64(fs::u8path(path).c_str(), &status);
+}
+int openFile(const std::string& path, int flags) {
+  return _wopen(fs::u8path(path).c_str(), flags | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
+}
+bool mayWrite(const std::string& path) { return _waccess(fs::u8path(path).c_str(), 2) == 0; }
+long long writeTo(int fd, const char* data, std::size_t size) {
+  return _write(fd, data, static_cast<unsigned>(size));
+}
+long long seekIn(int fd, long long offset, int whence) { return _lseeki64(fd, offset, whence); }
+int closeFile(int fd) { return _close(fd); }
+#else
+using FileStatus = struct stat;
+int statFile(const std::string& path, FileStatus& status) { return stat(path.c_str(), &status); }
+int openFile(const std::string& path, int flags) {
+  return open(path.c_str(), flags | O_CLOEXEC, 0666);
+}
+// The shell's rule for `>`: the effective ids' permission, so root may write anything.
+bool mayWrite(const std::string& path) {
+  return faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0;
+}
+long long writeTo(int fd, const char* data, std::size_t size) { return write(fd, data, size); }
+long long seekIn(int fd, long long offset, int whence) { return lseek(fd, offset, whence); }
+int closeFile(int fd) { return close(fd); }
 
-#if defined(QUARN_UNNAMED_FILES)
+// A Unix socket is not opened but connected to; -1 with errno set when it refuses.
+int connectTo(const std::string& path) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (path.size() >= sizeof address.sun_path) {
+    errno = ENAMETOOLONG;
+    return -1;
+  }
+  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0 || connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return fd;
+  const int error = errno;
+  close(fd);
+  errno = error;
+  return -1;
+}
+#endif
+
+#if defined(__linux__)
 // Gives the unnamed file `fd` the name `target`; false with errno set (EEXIST: name taken).
 bool linkAs(int fd, const std::string& target) {
   const std::string self = "/proc/self/fd/" + std::to_string(fd);
@@ -38,75 +86,253 @@ bool linkAs(int fd, const std::string& target) {
 }
 #endif
 
+// Where `path` leads through symbolic links: a file, or a name not taken yet. After 40 links
+// it stays a link, which opening it then reports as a loop.
+fs::path followLinks(fs::path path) {
+  for (int hops = 0; hops < 40; ++hops) {
+    std::error_code error;
+    if (!fs::is_symlink(path, error)) break;
+    const fs::path link = fs::read_symlink(path, error);
+    if (error) break;
+    path = link.is_absolute() ? link : path.parent_path() / link;
+  }
+  return path;
+}
+
+// "-" is standard output, which Linux also names as a file.
+fs::path identityPath(const std::string& name) {
+#if defined(__linux__)
+  if (name == "-") return "/dev/stdout";
+#endif
+  return fs::u8path(name);
+}
+
+bool sameFile(const std::string& a, const std::string& b) {
+  if (a == b) return true;
+  const fs::path first = identityPath(a), second = identityPath(b);
+  std::error_code error;
+  if (fs::equivalent(first, second, error)) return true;
+  if (fs::exists(first, error) || fs::exists(second, error)) return false;
+  // Neither is there yet: one file when their links lead to one name.
+  std::error_code firstError, secondError;
+  const fs::path firstName = fs::weakly_canonical(followLinks(first), firstError);
+  const fs::path secondName = fs::weakly_canonical(followLinks(second), secondError);
+  return !firstError && !secondError && firstName == secondName;
+}
+
+// Copies the whole file `from` to `to`; false with errno set when it fails.
+bool copyWhole(int from, int to) {
+  if (seekIn(from, 0, SEEK_SET) != 0) return false;
+  char block[1 << 16];
+  for (;;) {
+#if defined(_WIN32)
+    const long long got = _read(from, block, sizeof block);
+#else
+    const long long got = read(from, block, sizeof block);
+#endif
+    if (got <= 0) return got == 0;
+    for (long long done = 0; done < got;) {
+      const long long put = writeTo(to, block + done, static_cast<std::size_t>(got - done));
+      if (put < 0 && errno != EINTR) return false;
+      done += put > 0 ? put : 0;
+    }
+  }
+}
+
 }  // namespace
 
-OutputFile::OutputFile(const std::string& path) : path_(path) {
-  const fs::path file = fs::u8path(path);
-  std::error_code error;
-  if (fs::is_directory(file, error)) throw OutputFileError(path_, "it is a directory");
-#if defined(QUARN_UNNAMED_FILES)
-  const fs::path folder = file.has_parent_path() ? file.parent_path() : fs::path(".");
-  const int fd = open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
-  if (fd >= 0) {
-    auto unnamed = std::make_unique<__gnu_cxx::stdio_filebuf<char>>(fd, std::ios::out);
-    if (unnamed->is_open()) {
-      unnamed_ = fd;
-      buffer_ = std::move(unnamed);
-      stream_.rdbuf(buffer_.get());
-      return;
-    }
-    close(fd);
+// Writes to a file descriptor through a buffer, keeping the first failure's errno.
+class DescriptorBuffer : public std::streambuf {
+ public:
+  explicit DescriptorBuffer(int fd) : fd_(fd), buffer_(1 << 16) { reset(); }
+  ~DescriptorBuffer() override {
+    if (fd_ >= 0) closeFile(fd_);
   }
+  int fd() const { return fd_; }
+  int error() const { return error_; }
+  // Writes out the buffer and closes the file; false with error() set when either fails.
+  bool finish() {
+    drain();
+    if (closeFile(fd_) != 0 && error_ == 0) error_ = errno;
+    fd_ = -1;
+    return error_ == 0;
+  }
+  void fail(int error) { error_ = error_ != 0 ? error_ : error; }
+
+ protected:
+  int_type overflow(int_type c) override {
+    if (!drain()) return traits_type::eof();
+    if (!traits_type::eq_int_type(c, traits_type::eof())) {
+      *pptr() = traits_type::to_char_type(c);
+      pbump(1);
+    }
+    return traits_type::not_eof(c);
+  }
+  int sync() override { return drain() ? 0 : -1; }
+  pos_type seekoff(off_type offset, std::ios_base::seekdir direction,
+                   std::ios_base::openmode) override {
+    if (!drain()) return pos_type(off_type(-1));
+    const int whence = direction == std::ios_base::beg   ? SEEK_SET
+                       : direction == std::ios_base::cur ? SEEK_CUR
+                                                         : SEEK_END;
+    const long long at = seekIn(fd_, offset, whence);
+    if (at < 0) fail(errno);
+    return pos_type(off_type(at));
+  }
+  pos_type seekpos(pos_type position, std::ios_base::openmode which) override {
+    return seekoff(off_type(position), std::ios_base::beg, which);
+  }
+
+ private:
+  void reset() { setp(buffer_.data(), buffer_.data() + buffer_.size()); }
+  bool drain() {
+    for (const char* p = pbase(); p < pptr() && error_ == 0;) {
+      const long long written = writeTo(fd_, p, static_cast<std::size_t>(pptr() - p));
+      if (written >= 0) p += written;
+      if (written < 0 && errno != EINTR) error_ = errno;
+    }
+    reset();
+    return error_ == 0;
+  }
+
+  int fd_;
+  std::vector<char> buffer_;
+  int error_ = 0;
+};
+
+void checkDistinctFiles(const std::vector<std::string>& inputs,
+                        const std::vector<std::string>& outputs) {
+  for (std::size_t i = 0; i < outputs.size(); ++i) {
+    for (const std::string& input : inputs) {
+      if (sameFile(outputs[i], input)) {
+        throw SameFileError("the output " + outputs[i] + " and the input " + input +
+                            " are the same file");
+      }
+    }
+    for (std::size_t j = 0; j < i; ++j) {
+      if (sameFile(outputs[i], outputs[j])) {
+        throw SameFileError("the outputs " + outputs[j] + " and " + outputs[i] +
+                            " are the same file");
+      }
+    }
+  }
+}
+
+OutputFile::OutputFile(const std::string& path, bool seeks) : path_(path) {
+  if (path.empty()) throw OutputFileError(path, "");
+  openTarget(seeks);
+  stream_.rdbuf(buffer_.get());
+}
+
+void OutputFile::openTarget([[maybe_unused]] bool seeks) {
+  int fd = -1;
+  FileStatus old{};
+  bool exists = false;
+  if (path_ == "-") {
+    std::cout.flush();
+    std::fflush(stdout);
+#if defined(_WIN32)
+    fd = _dup(1);
+    if (fd >= 0) _setmode(fd, _O_BINARY);  // no byte becomes "\r\n"
+    _dup2(2, 1);
+#else
+    fd = fcntl(1, F_DUPFD_CLOEXEC, 0);
+    dup2(2, 1);
+#endif
+    direct_ = true;
+  } else {
+    const fs::path target = followLinks(fs::u8path(path_));
+    target_ = target.u8string();
+    exists = statFile(target_, old) == 0;
+    if (exists && S_ISDIR(old.st_mode)) throw OutputFileError(path_, reasonOf(EISDIR));
+    direct_ = exists && !S_ISREG(old.st_mode);
+    if (direct_) fd = openFile(target_, O_WRONLY);
+#if !defined(_WIN32)
+    if (direct_ && fd < 0 && errno == ENXIO && S_ISSOCK(old.st_mode)) fd = connectTo(target_);
+#endif
+  }
+  if (direct_) {
+    if (fd < 0) throw OutputFileError(path_, reasonOf(errno));
+#if !defined(_WIN32)
+    if (seeks && seekIn(fd, 0, SEEK_CUR) < 0) {  // a pipe: the whole file goes there at commit
+      spool_ = fd;
+      std::FILE* spool = std::tmpfile();
+      fd = spool != nullptr ? fcntl(fileno(spool), F_DUPFD_CLOEXEC, 0) : -1;
+      if (spool != nullptr) std::fclose(spool);
+      if (fd < 0) throw OutputFileError(path_, reasonOf(errno));
+    }
+#endif
+    buffer_ = std::make_unique<DescriptorBuffer>(fd);
+    return;
+  }
+  if (exists && !mayWrite(target_)) throw OutputFileError(path_, reasonOf(errno));
+#if defined(__linux__)
+  const fs::path folder = fs::u8path(target_).parent_path();
+  fd = open(folder.empty() ? "." : folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  unnamed_ = fd >= 0;
   // Refused by the file system, or no such folder: the temporary name then says which.
 #endif
-  tempPath_ = partPath(path);
-  auto named = std::make_unique<std::filebuf>();
-  errno = 0;
-  if (named->open(fs::u8path(tempPath_), std::ios::out | std::ios::binary | std::ios::trunc) ==
-      nullptr) {
-    throw OutputFileError(path_, errnoText("cannot create the file"));
+  if (fd < 0) {
+    fd = openFile(target_ + ".part", O_WRONLY | O_CREAT | O_TRUNC);
+    if (fd < 0) throw OutputFileError(path_, reasonOf(errno));
+    tempPath_ = target_ + ".part";
   }
-  buffer_ = std::move(named);
-  stream_.rdbuf(buffer_.get());
+  buffer_ = std::make_unique<DescriptorBuffer>(fd);
+#if !defined(_WIN32)
+  if (exists) {  // as the old file was: the owner first, as a change of owner drops set-id bits
+    if (geteuid() == 0 && fchown(fd, old.st_uid, old.st_gid) != 0) buffer_->fail(errno);
+    if (fchmod(fd, old.st_mode & 07777) != 0) buffer_->fail(errno);
+  }
+#endif
 }
 
 OutputFile::~OutputFile() {
   buffer_.reset();  // an unnamed file goes with its last descriptor
+  if (spool_ >= 0) closeFile(spool_);
   if (committed_ || tempPath_.empty()) return;
   std::error_code ignored;
   fs::remove(fs::u8path(tempPath_), ignored);
 }
 
+OutputFileError OutputFile::error() const {
+  const int error = buffer_->error();
+  return OutputFileError(path_, error != 0 ? reasonOf(error) : "the write failed");
+}
+
 void OutputFile::linkIntoPlace() {
-#if defined(QUARN_UNNAMED_FILES)
-  if (linkAs(unnamed_, path_)) return;
+#if defined(__linux__)
+  if (linkAs(buffer_->fd(), target_)) return;
   if (errno == EEXIST) {
     // No call puts an unnamed file over an existing name: it takes a temporary name, and the
     // rename replaces the old file in one step (a kill in between leaves that name).
-    const std::string temp = partPath(path_);
+    const std::string temp = target_ + ".part";
     unlink(temp.c_str());
-    if (linkAs(unnamed_, temp)) {
-      if (std::rename(temp.c_str(), path_.c_str()) == 0) return;
+    if (linkAs(buffer_->fd(), temp)) {
+      if (std::rename(temp.c_str(), target_.c_str()) == 0) return;
       const int error = errno;
       unlink(temp.c_str());
       errno = error;
     }
   }
-  throw OutputFileError(path_, errnoText("cannot link the file into place"));
+  buffer_->fail(errno);
+  throw error();
 #endif
 }
 
 void OutputFile::commit() {
-  errno = 0;
-  if (!stream_.flush()) throw OutputFileError(path_, "the write failed");
-  if (unnamed_ >= 0) {
+  if (!stream_.flush()) throw error();
+  if (spool_ >= 0 && !copyWhole(buffer_->fd(), spool_)) buffer_->fail(errno);
+  if (unnamed_) {
     linkIntoPlace();
     committed_ = true;  // it has its name now, whatever the close below says
   }
-  if (buffer_->close() == nullptr) throw OutputFileError(path_, "the write failed");
-  if (committed_) return;
+  if (!buffer_->finish()) throw error();
+  if (unnamed_ || direct_) {
+    committed_ = true;
+    return;
+  }
   std::error_code error;
-  fs::rename(fs::u8path(tempPath_), fs::u8path(path_), error);
+  fs::rename(fs::u8path(tempPath_), fs::u8path(target_), error);
   if (error) throw OutputFileError(path_, error.message());
   committed_ = true;
 }

@@ -1,33 +1,58 @@
 #pragma once
 
-#include <fstream>
 #include <memory>
 #include <ostream>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace quarn::scan {
 
-// "cannot write PATH: reason"; reason() alone for callers that word the failure their own way.
+// "cannot write PATH: reason", the reason in the system's words where it has them;
+// reason() alone for callers that word the failure their own way.
 class OutputFileError : public std::runtime_error {
  public:
   OutputFileError(const std::string& path, const std::string& reason)
-      : std::runtime_error("cannot write " + path + ": " + reason), reason_(reason) {}
+      : std::runtime_error(path.empty() ? "an output file name is empty"
+                                        : "cannot write " + path + ": " + reason),
+        reason_(reason) {}
   const std::string& reason() const { return reason_; }
 
  private:
   std::string reason_;
 };
 
-// An output file that appears under its name only once complete. On Linux it is written as an
-// unnamed file in the target's folder (O_TMPFILE) and linked into place by commit(), so not even
-// a killed run leaves anything behind. Where the folder's file system refuses unnamed files, and
-// on other platforms, it is written under `path` + ".part" and renamed by commit(); a failed run
-// removes that name, a killed one leaves it.
+// Names on one command line that are one file: the command line is wrong, nothing is written.
+class SameFileError : public std::invalid_argument {
+ public:
+  using std::invalid_argument::invalid_argument;
+};
+
+// Throws SameFileError when one of `outputs` is the same file as one of `inputs` or as another
+// output: the same device and inode (volume and file index on Windows), so through hard and
+// symbolic links too; outputs not there yet by the name their links lead to. "-" is standard
+// output. Names are UTF-8.
+void checkDistinctFiles(const std::vector<std::string>& inputs,
+                        const std::vector<std::string>& outputs);
+
+class DescriptorBuffer;
+
+// An output file. A regular file, there or not, is the one its name leads to through symbolic
+// links (the links stay); it appears under its name only once complete. On Linux it is written
+// as an unnamed file in the target's folder (O_TMPFILE) and linked into place by commit(), so
+// not even a killed run leaves anything behind; where the folder's file system refuses unnamed
+// files, and on other platforms, it is written under the target's name + ".part" and renamed
+// by commit(); a failed run removes that name, a killed one leaves it. An existing file is
+// replaced only when the user may write it (the shell's rule for `>`), and the new one keeps
+// its mode, and its owner and group when running as root. Anything else, a FIFO, a device or
+// a socket, is opened and written straight through, never replaced. "-" is standard output,
+// in binary; the process's own standard output then goes to standard error, so that nothing
+// else printed lands in the file.
 class OutputFile {
  public:
-  // Opens the file for writing; `path` is UTF-8. Throws OutputFileError.
-  explicit OutputFile(const std::string& path);
+  // Opens the file for writing; `path` is UTF-8. `seeks`: the caller will seek, so a target
+  // that cannot (a FIFO) gets the whole file at commit(). Throws OutputFileError.
+  explicit OutputFile(const std::string& path, bool seeks = false);
   // Discards the file unless commit() succeeded.
   ~OutputFile();
   OutputFile(const OutputFile&) = delete;
@@ -35,17 +60,23 @@ class OutputFile {
 
   std::ostream& stream() { return stream_; }
   const std::string& path() const { return path_; }
-  // Writes out what is buffered and puts the file under its name, replacing any file there.
+  // Why writing stream() failed, with the system's reason.
+  OutputFileError error() const;
+  // Writes out what is buffered and puts the file under its name, replacing the file there.
   // Throws OutputFileError.
   void commit();
 
  private:
+  void openTarget(bool seeks);
   void linkIntoPlace();
 
   std::string path_;
+  std::string target_;    // UTF-8: where `path_` leads through symbolic links
   std::string tempPath_;  // the temporary name, when there is one
-  int unnamed_ = -1;      // the unnamed file's descriptor, owned by buffer_
-  std::unique_ptr<std::filebuf> buffer_;
+  bool unnamed_ = false;  // written as an O_TMPFILE
+  bool direct_ = false;   // written straight through
+  int spool_ = -1;        // direct but unseekable: the file goes there at commit()
+  std::unique_ptr<DescriptorBuffer> buffer_;
   std::ostream stream_{nullptr};
   bool committed_ = false;
 };

@@ -7,12 +7,8 @@ namespace quarn::scan {
 
 ScanWriter::ScanWriter(const std::string& path, std::int32_t frameCount, const PoseArray& scanPose)
     : path_(path), frameCount_(frameCount) {
-  if (frameCount < 0) throw std::invalid_argument("ScanWriter: negative frame count");
-  try {
-    file_ = std::make_unique<OutputFile>(path);
-  } catch (const OutputFileError& e) {
-    throw std::runtime_error("ScanWriter: cannot create " + path + ": " + e.reason());
-  }
+  if (frameCount < 0) throw std::invalid_argument("scan writer: negative frame count");
+  file_ = std::make_unique<OutputFile>(path, true);  // the table is written last, at the front
   write(kMagic, sizeof kMagic);
   write(&kFormatVersion, sizeof kFormatVersion);
   write(&frameCount, sizeof frameCount);
@@ -25,17 +21,22 @@ ScanWriter::~ScanWriter() = default;
 
 void ScanWriter::checkWriting() const {
   if (file_ == nullptr) {
-    throw std::runtime_error("ScanWriter: " + path_ + " is no longer being written");
+    throw std::runtime_error(path_ + " is no longer being written");
   }
 }
 
 void ScanWriter::write(const void* data, std::size_t size) {
   if (size != 0 &&
       !file_->stream().write(static_cast<const char*>(data), static_cast<std::streamsize>(size))) {
-    file_.reset();
-    throw std::runtime_error("ScanWriter: cannot write " + path_);
+    fail();
   }
   end_ += size;
+}
+
+void ScanWriter::fail() {
+  const OutputFileError error = file_->error();
+  file_.reset();
+  throw error;
 }
 
 void ScanWriter::writeZeros(std::uint64_t size) {
@@ -50,15 +51,14 @@ void ScanWriter::writeZeros(std::uint64_t size) {
 void ScanWriter::addFrame(std::int32_t sizeX, std::int32_t sizeY, const PoseArray& pose,
                           const ScanPixel* pixels) {
   checkWriting();
-  if (sizeX < 0 || sizeY < 0) throw std::invalid_argument("ScanWriter: negative frame size");
+  if (sizeX < 0 || sizeY < 0) throw std::invalid_argument("scan writer: negative frame size");
   const std::uint64_t count = static_cast<std::uint64_t>(sizeX) * static_cast<std::uint64_t>(sizeY);
-  if (count > 0 && pixels == nullptr) throw std::invalid_argument("ScanWriter: null pixels");
+  if (count > 0 && pixels == nullptr) throw std::invalid_argument("scan writer: null pixels");
   if (count > std::numeric_limits<std::size_t>::max() / kPixelSize) {
-    throw std::invalid_argument("ScanWriter: frame too large");
+    throw std::invalid_argument("scan writer: frame too large");
   }
   if (offsets_.size() == static_cast<std::size_t>(frameCount_)) {
-    throw std::runtime_error("ScanWriter: more frames than the " + std::to_string(frameCount_) +
-                             " announced");
+    throw std::runtime_error("more frames than the " + std::to_string(frameCount_) + " announced");
   }
   offsets_.push_back(end_);
   write(&sizeX, sizeof sizeX);
@@ -70,19 +70,16 @@ void ScanWriter::addFrame(std::int32_t sizeX, std::int32_t sizeY, const PoseArra
 void ScanWriter::finish() {
   checkWriting();
   if (offsets_.size() != static_cast<std::size_t>(frameCount_)) {
-    throw std::runtime_error("ScanWriter: " + std::to_string(offsets_.size()) + " of " +
+    throw std::runtime_error(std::to_string(offsets_.size()) + " of " +
                              std::to_string(frameCount_) + " frames written");
   }
-  if (!file_->stream().seekp(static_cast<std::streamoff>(kHeaderSize))) {
-    file_.reset();
-    throw std::runtime_error("ScanWriter: cannot seek in " + path_);
-  }
+  if (!file_->stream().seekp(static_cast<std::streamoff>(kHeaderSize))) fail();
   write(offsets_.data(), offsets_.size() * kTableEntrySize);
   try {
     file_->commit();
-  } catch (const OutputFileError& e) {
+  } catch (const OutputFileError&) {
     file_.reset();
-    throw std::runtime_error(std::string("ScanWriter: ") + e.what());
+    throw;
   }
   file_.reset();
 }
@@ -90,12 +87,12 @@ void ScanWriter::finish() {
 void writeScan(const std::string& path, const PoseArray& scanPose,
                const std::vector<ScanFrame>& frames) {
   if (frames.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
-    throw std::invalid_argument("writeScan: too many frames");
+    throw std::invalid_argument("scan writer: too many frames");
   }
   for (const ScanFrame& frame : frames) {  // negative sizes: addFrame refuses them
     if (frame.pixels.size() !=
         static_cast<std::uint64_t>(frame.sizeX) * static_cast<std::uint64_t>(frame.sizeY)) {
-      throw std::invalid_argument("writeScan: pixel count differs from sizeX * sizeY");
+      throw std::invalid_argument("scan writer: pixel count differs from sizeX * sizeY");
     }
   }
   ScanWriter writer(path, static_cast<std::int32_t>(frames.size()), scanPose);

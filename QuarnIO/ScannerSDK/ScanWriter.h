@@ -15,8 +15,8 @@ namespace quarn::scan {
 class ScanWriter {
  public:
   // Starts writing `path` (UTF-8), which appears only once finish() succeeds (see OutputFile).
-  // Throws std::invalid_argument for a negative frame count, std::runtime_error when the
-  // file cannot be written.
+  // Throws std::invalid_argument for a negative frame count, OutputFileError when the file
+  // cannot be written.
   ScanWriter(const std::string& path, std::int32_t frameCount, const PoseArray& scanPose);
   // Discards the file unless finish() succeeded.
   ~ScanWriter();
@@ -36,6 +36,7 @@ class ScanWriter {
   void write(const void* data, std::size_t size);
   void writeZeros(std::uint64_t size);
   void checkWriting() const;
+  [[noreturn]] void fail();  // ends the writer with the file's error
 
   std::string path_;
   std::unique_ptr<OutputFile> file_;  // null once finished or failed

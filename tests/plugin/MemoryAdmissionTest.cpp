@@ -47,13 +47,25 @@ TEST(MemoryAdmissionTest, TheTightestOfMemAvailableAndEveryCgroupLevel) {
        5},
       {v2, 5000},  // the parent's limit, its page cache beyond its usage
       {with(v2, {{"/cg2/memory.current", "7000"}}), 2000}};  // the mount's root, a container's own
-  for (const auto& [files, expected] : cases) {
-    EXPECT_EQ(availableMemoryFrom([&files = files](const std::string& path) {
-                const auto file = files.find(path);
-                return file == files.end() ? std::nullopt : std::optional(file->second);
-              }),
-              expected);
-  }
+  const auto reader = [](const Files& files) {
+    return [&files](const std::string& path) {
+      const auto file = files.find(path);
+      return file == files.end() ? std::nullopt : std::optional(file->second);
+    };
+  };
+  for (const auto& [files, expected] : cases)
+    EXPECT_EQ(availableMemoryFrom(reader(files)), expected);
+  // ulimit -v and -d: each limit less what the process already has; the tightest figure holds.
+  const Files status =
+      with(v1, {{"/proc/self/status", "VmPeak: 1 kB\nVmSize:\t 100 kB\nVmData: 40 kB\n"}});
+  const std::pair<ProcessLimits, std::uint64_t> limited[] = {
+      {{1000000, std::nullopt}, 1000000 - 102400},
+      {{std::nullopt, 50000}, 50000 - 40960},
+      {{1000000, 50000}, 50000 - 40960},
+      {{1u << 30, std::nullopt}, 200001000},
+      {{50000, std::nullopt}, 0}};
+  for (const auto& [limits, expected] : limited)
+    EXPECT_EQ(availableMemoryFrom(reader(status), limits), expected);
   EXPECT_TRUE(memoryAdmitsWithin(~0ull, std::nullopt));  // and a reserve of 32 MiB:
   EXPECT_TRUE(memoryAdmitsWithin(100, (32 << 20) + 100));
   EXPECT_FALSE(memoryAdmitsWithin(101, (32 << 20) + 100));

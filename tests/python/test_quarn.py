@@ -1,4 +1,4 @@
-import distributed, errno, os, pickle, re, subprocess, sys
+import distributed, errno, os, pickle, re, resource, signal, socket, subprocess, sys
 import numpy as np, open3d as o3d, pytest, quarn
 
 # A child's peak memory over the 27 bytes per pixel of its read's output, or its ScanError in
@@ -15,7 +15,8 @@ print((peak - before) / (27 * scan.pixels))"""
 def d(tmp_path_factory):
     d, tool = tmp_path_factory.mktemp("scans"), os.environ["QUARN_TOOL"]
     for args in (["sample", "-o", d / "s.scan", "--frames", "5", "--width", "160", "--height", "120"],
-                 ["sample", "-o", d / "big.scan"], ["import", d / "s.scan", "-o", d / "s.ply", "--preview", d / "s.png"]):
+                 ["sample", "-o", d / "big.scan"], ["import", d / "s.scan", "-o", d / "s.ply", "--preview", d / "s.png"],
+                 ["import", d / "s.scan", "-o", d / "s.PCD"], ["import", d / "s.scan", "-o", d / "s.xyz"]):
         subprocess.run([tool, *args], check=True, capture_output=True)
     return d
 
@@ -41,6 +42,42 @@ def test_read_equals_the_import_through_the_plugin_to_the_bit(d):
     assert picture.shape == (720, 960, 3) and (picture.max(2) > 60).mean() > 0.1
     assert same(np.asarray(cloud.points), np.asarray(ply.points)) and same(
         np.asarray(cloud.colors), np.asarray(ply.colors)), "to_open3d differs from the PLY's cloud"
+
+
+def test_pcd_and_xyz_hold_the_ply_points_to_the_bit(d):
+    ply, pcd = o3d.io.read_point_cloud(str(d / "s.ply")), o3d.io.read_point_cloud(str(d / "s.PCD"), "pcd")
+    xyz, text = o3d.io.read_point_cloud(str(d / "s.xyz"), "xyz"), np.loadtxt(d / "s.xyz")
+    points, colours = np.asarray(ply.points), np.asarray(ply.colors)
+    assert same(np.asarray(pcd.points), points) and same(np.asarray(pcd.colors), colours)
+    assert same(np.asarray(xyz.points).astype(np.float32).astype(np.float64), points)
+    assert same(text[:, 3:] / 255.0, colours) and len(points) > 1 << 16
+
+
+# quarn under a process limit: its reason, and no file.
+LIMITS = {"ulimit -v": (resource.RLIMIT_AS, 100 << 20, "big.scan", r"needs 83 MB of memory, \d+ MB available"),
+          "full disk": (resource.RLIMIT_FSIZE, 100000, "s.scan", r"cannot write .*out.ply: File too large")}
+
+
+@pytest.mark.parametrize("limit, value, scan, reason", LIMITS.values(), ids=LIMITS.keys())
+def test_a_process_limit_is_told_and_leaves_no_file(d, tmp_path, limit, value, scan, reason):
+    def limited():
+        signal.signal(signal.SIGXFSZ, signal.SIG_IGN)  # the write fails instead
+        resource.setrlimit(limit, (value, value))
+    run = subprocess.run([os.environ["QUARN_TOOL"], "import", d / scan, "-o", tmp_path / "out.ply"],
+                         preexec_fn=limited, capture_output=True, text=True)
+    assert run.returncode == 1 and re.search(reason, run.stderr) and not os.listdir(tmp_path), run.stderr
+
+
+def test_a_socket_is_connected_to_and_gets_the_points(d, tmp_path):
+    with socket.socket(socket.AF_UNIX) as server:
+        server.bind(str(tmp_path / "s.ply"))
+        server.listen()
+        server.settimeout(60)  # no hang should quarn never connect
+        run = subprocess.Popen([os.environ["QUARN_TOOL"], "import", d / "s.scan", "-o", tmp_path / "s.ply"],
+                               stdout=subprocess.DEVNULL)
+        connection = server.accept()[0]
+        got = b"".join(iter(lambda: connection.recv(1 << 16), b""))
+    assert run.wait() == 0 and got == (d / "s.ply").read_bytes()
 
 
 def test_arrays_view_the_output_and_the_peak_is_the_output(d):

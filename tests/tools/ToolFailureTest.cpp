@@ -1,10 +1,13 @@
 // Each way quarn can fail: one line on stderr naming the problem, exit code 1 (2 for a wrong
-// command line), and no output file left behind, not even a temporary one.
+// command line), and no output file left behind, not even a temporary one. Each kind of output
+// target: the file that was there is never destroyed.
 
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -14,19 +17,29 @@
 #include "TestScans.h"
 
 #if !defined(_WIN32)
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #endif
 
 namespace {
 
 using namespace quarn::test;
 
-// quarn run in a separate process, as a user runs it: its exit code and its stderr, Windows'
-// CR of each line end dropped. Its output goes through files under `scratch`, removed after.
-std::pair<int, std::string> runTool(const std::vector<std::string>& arguments,
-                                    const std::filesystem::path& scratch) {
+struct ToolRun {
+  int exitCode;
+  std::string err, out;
+};
+
+// quarn run in a separate process, as a user runs it (after the shell's `prefix`): its exit
+// code, its stderr, Windows' CR of each line end dropped, and its stdout. Its output goes
+// through files under `scratch`, removed after.
+ToolRun runTool(const std::vector<std::string>& arguments, const std::filesystem::path& scratch,
+                const std::string& prefix = "") {
   const std::filesystem::path out = scratch / "tool-stdout.txt", err = scratch / "tool-stderr.txt";
-  std::string command = "\"" QUARN_TOOL_PATH "\"";
+  std::string command = prefix + "\"" QUARN_TOOL_PATH "\"";
   for (const std::string& argument : arguments) command += " \"" + argument + "\"";
   command += " > \"" + out.string() + "\" 2> \"" + err.string() + "\"";
 #if defined(_WIN32)
@@ -37,9 +50,10 @@ std::pair<int, std::string> runTool(const std::vector<std::string>& arguments,
 #endif
   std::string said = readText(err.string());
   said.erase(std::remove(said.begin(), said.end(), '\r'), said.end());
+  const std::string printed = readText(out.string());
   std::filesystem::remove(out);
   std::filesystem::remove(err);
-  return {exitCode, said};
+  return {exitCode, said, printed};
 }
 
 TEST(ToolFailure, OneLineExitCodeAndNoFileLeft) {
@@ -68,13 +82,17 @@ TEST(ToolFailure, OneLineExitCodeAndNoFileLeft) {
       {{"import", goodScan, "-o", out, "--plugin", file("missing.so")}, 1, "cannot load the plug-in " + file("missing.so")},
       // A library, but not the plug-in: the SDK library lacks the exports.
       {{"import", goodScan, "-o", out, "--plugin", QUARN_SDK_PATH}, 1, "lacks readDotProduct or readDotProductNumberOfScans"},
-      {{"import", goodScan, "-o", nowhere + "/out.ply"}, 1, "cannot write " + nowhere + "/out.ply"},
-      {{"import", goodScan, "-o", dir.path().string()}, 1, "it is a directory"},
+      {{"import", goodScan, "-o", nowhere + "/out.ply"}, 1, "cannot write " + nowhere + "/out.ply: No such file or directory"},
+      {{"import", goodScan, "-o", dir.path().string()}, 1, "cannot write " + dir.path().string() + ": Is a directory"},
       // The picture cannot be written, so the PLY is not written either.
       {{"import", goodScan, "-o", out, "--preview", nowhere + "/out.png"}, 1, "cannot write " + nowhere + "/out.png"},
-      {{"sample", "-o", nowhere + "/out.scan", "--frames", "1"}, 1, "cannot create " + nowhere + "/out.scan"},
+      {{"sample", "-o", nowhere + "/out.scan", "--frames", "1"}, 1, "cannot write " + nowhere + "/out.scan: No such file"},
       {{"import", goodScan}, 2, "--output is required"},
+      {{"import", goodScan, "-o", file("out.Foo")}, 2, "unknown output format '.Foo' (known: .ply, .pcd, .xyz)"},
+      {{"import", goodScan, "-o", out, "--preview", file("out.jpg")}, 2, "unknown output format '.jpg' (known: .png)"},
+      {{"import", goodScan, "-o", ""}, 2, "--output: the file name is empty"},
       {{"sample", "-o", file("s.scan"), "--width", "0"}, 2, "--width"},
+      {{"sample", "-o", file("s.scan"), "--frames", "abc"}, 2, "--frames: 'abc' is not a whole number"},
       {{"frobnicate"}, 2, "frobnicate"},
       {{}, 2, "a command is required"}};
   const std::pair<const char*, const char*> scans[] = {
@@ -87,7 +105,7 @@ TEST(ToolFailure, OneLineExitCodeAndNoFileLeft) {
     cases.push_back({{"info", file(name)}, 1, "cannot read " + file(name) + ": " + reason});
   }
   for (const Case& c : cases) {
-    const auto [exitCode, err] = runTool(c.arguments, dir.path());
+    const auto [exitCode, err, printed] = runTool(c.arguments, dir.path());
     SCOPED_TRACE(c.message);
     EXPECT_EQ(exitCode, c.exitCode) << err;
     EXPECT_EQ(err.rfind("quarn: error: ", 0), 0u) << err;
@@ -98,3 +116,96 @@ TEST(ToolFailure, OneLineExitCodeAndNoFileLeft) {
 }
 
 }  // namespace
+
+TEST(ToolFailure, OutputTargetsKeepWhatIsThere) {
+  namespace fs = std::filesystem;
+  using fs::file_type;
+  ScratchDir dir;
+  const auto file = [&](const std::string& name) { return dir.file(name); };
+  const std::string s = file("s.scan"), both = file("both.ply");
+  quarn::tool::writeSampleScan(s, {2, 16, 12, 1});
+  ASSERT_EQ(runTool({"import", s, "-o", file("ref.ply")}, dir.path()).exitCode, 0);
+  const std::string scan = readText(s), ply = readText(file("ref.ply"));
+  const auto make = [&](const std::string& name, int mode) {
+    std::ofstream(file(name)) << "old";
+    fs::permissions(file(name), fs::perms(mode));
+  };
+  fs::permissions(s, fs::perms(0644));
+  fs::create_hard_link(s, file("hard.scan"));
+  make("p600.ply", 0600);
+  fs::create_directory(file("ro"));
+  fs::permissions(file("ro"), fs::perms(0777));  // the file's own permission decides
+  make("ro/ro.ply", 0444);
+  std::string asUser;  // a user who may not write ro.ply: root may write anything
+#if defined(_WIN32)
+  const int kReadWrite = 0666;  // Windows has a read-only flag only
+#else
+  const int kReadWrite = 0644;
+#endif
+  struct Case {
+    std::vector<std::string> arguments;
+    int exitCode;
+    std::string message, checked;  // checked: a file, or "" for standard output
+    file_type type;
+    int mode;  // -1: not checked
+    std::string content;
+  };
+  // clang-format off
+  std::vector<Case> cases = {
+      {{"import", s, "-o", file("hard.scan")}, 2, "the output " + file("hard.scan") + " and the input " + s + " are the same file", "hard.scan", file_type::regular, kReadWrite, scan},
+      {{"import", s, "-o", both, "--preview", both}, 2, "the outputs " + both + " and " + both + " are the same file", "both.ply", file_type::not_found, -1, ""},
+      {{"import", s, "-o", file("ro/ro.ply")}, 1, "cannot write " + file("ro/ro.ply") + ": Permission denied", "ro/ro.ply", file_type::regular, 0444, "old"},
+      {{"import", s, "-o", "-"}, 0, "wrote   standard output", "", file_type::none, -1, ply}};
+#if !defined(_WIN32)
+  fs::create_symlink("s.scan", file("sym.scan"));
+  make("real.ply", 0640);
+  fs::create_symlink("real.ply", file("link.ply"));
+  fs::create_symlink("made.ply", file("dangling.ply"));
+  ASSERT_EQ(mkfifo(file("fifo.ply").c_str(), 0600) | mkfifo(file("fifo.scan").c_str(), 0600), 0);
+  if (geteuid() == 0) {
+    asUser = "setpriv --reuid=nobody --regid=nogroup --clear-groups ";
+    ASSERT_EQ(chown(file("ro/ro.ply").c_str(), 65534, 65534) | chown(file("p600.ply").c_str(), 65534, 65534), 0);
+    ASSERT_EQ(mknod(file("null.ply").c_str(), S_IFCHR | 0600, makedev(1, 3)), 0);  // /dev/null's node
+    cases.push_back({{"import", s, "-o", file("null.ply")}, 0, "", "null.ply", file_type::character, 0600, ""});
+  }
+  cases.insert(cases.end(), {
+      {{"import", s, "-o", file("p600.ply")}, 0, "", "p600.ply", file_type::regular, 0600, ply},
+      {{"import", file("sym.scan"), "-o", s}, 2, "the output " + s + " and the input " + file("sym.scan") + " are the same file", "sym.scan", file_type::symlink, 0644, scan},
+      {{"import", s, "-o", file("link.ply")}, 0, "", "link.ply", file_type::symlink, 0640, ply},
+      {{"import", s, "-o", file("dangling.ply")}, 0, "", "dangling.ply", file_type::symlink, -1, ply},
+      {{"import", s, "-o", file("fifo.ply")}, 0, "", "fifo.ply", file_type::fifo, 0600, ply},
+      // A scan's frame table comes last, at its front: a pipe gets the whole file at the end.
+      {{"sample", "-o", file("fifo.scan"), "--frames", "2", "--width", "16", "--height", "12"}, 0, "", "fifo.scan", file_type::fifo, 0600, scan}});
+#endif
+  // clang-format on
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.arguments[2] + " " + c.arguments[3]);
+    const std::string path = file(c.checked);
+    std::string content;
+    std::thread reader;  // a FIFO's, reading while quarn writes
+    if (!c.checked.empty() && fs::is_fifo(path))
+      reader = std::thread([&] { content = readText(path); });
+    const ToolRun run = runTool(c.arguments, dir.path(), c.exitCode == 1 ? asUser : "");
+#if !defined(_WIN32)
+    if (reader.joinable())
+      close(open(path.c_str(), O_WRONLY | O_NONBLOCK));  // quarn never opened it
+#endif
+    if (reader.joinable())
+      reader.join();
+    else
+      content = c.checked.empty() ? run.out : readText(path);
+    EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
+    EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+    EXPECT_TRUE(content == c.content) << content.size() << " bytes";
+    if (c.checked.empty()) continue;
+    EXPECT_EQ(fs::symlink_status(path).type(), c.type);
+    if (c.mode >= 0) {
+      EXPECT_EQ(fs::status(path).permissions(), fs::perms(c.mode));
+    }
+  }
+#if !defined(_WIN32)
+  struct stat owner;  // root replaced it, and gave it back to its owner
+  EXPECT_TRUE(stat(file("p600.ply").c_str(), &owner) == 0 &&
+              owner.st_uid == (geteuid() == 0 ? 65534u : geteuid()));
+#endif
+}

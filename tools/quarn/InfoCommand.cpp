@@ -1,5 +1,7 @@
 #include "InfoCommand.h"
 
+#include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <stdexcept>
@@ -28,6 +30,47 @@ void printPose(std::ostream& out, const char* indent, const scan::PoseArray& pos
   }
 }
 
+// JSON: the pose's rows, each number in the shortest form that reads back the same (null
+// where it is not finite), and the counts.
+void jsonPose(std::ostream& out, const scan::PoseArray& pose) {
+  out << '[';
+  for (int r = 0; r < 4; ++r) {
+    out << (r > 0 ? ", [" : "[");
+    for (int c = 0; c < 4; ++c) {
+      char text[32];
+      const double value = pose[r + 4 * c];
+      const char* end = std::to_chars(text, text + sizeof text, value).ptr;
+      out << (c > 0 ? ", " : "") << (std::isfinite(value) ? std::string(text, end - text) : "null");
+    }
+    out << ']';
+  }
+  out << ']';
+}
+
+std::string jsonCounts(const Counts& counts) {
+  return "\"pixels\": " + std::to_string(counts.pixels) +
+         ", \"with_point\": " + std::to_string(counts.points) +
+         ", \"with_colour\": " + std::to_string(counts.colours) +
+         ", \"with_both\": " + std::to_string(counts.both);
+}
+
+std::string jsonString(const std::string& text) {
+  std::string quoted = "\"";
+  for (const char c : text) {
+    if (c == '"' || c == '\\') {
+      quoted += '\\';
+      quoted += c;
+    } else if (static_cast<unsigned char>(c) < 0x20) {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\u%04x", c);
+      quoted += escape;
+    } else {
+      quoted += c;
+    }
+  }
+  return quoted + '"';
+}
+
 std::string countsText(const Counts& counts) {
   return std::to_string(counts.pixels) + " pixels, " + std::to_string(counts.points) +
          " with a point, " + std::to_string(counts.colours) + " with a colour, " +
@@ -36,7 +79,7 @@ std::string countsText(const Counts& counts) {
 
 }  // namespace
 
-void printScanInfo(const std::string& path, std::ostream& out) {
+void printScanInfo(const std::string& path, std::ostream& out, bool json) {
   DotProductAPI sdk;
   const int status = sdk.open(sdkPath(path).c_str(), nullptr);
   if (status != scan::kOk) {
@@ -45,8 +88,14 @@ void printScanInfo(const std::string& path, std::ostream& out) {
   const int frameCount = sdk.getFrameCount();
   scan::PoseArray scanPose{};
   sdk.getPositionAndOrientation(scanPose.data());
-  out << "scan " << path << '\n' << "frames " << frameCount << '\n' << "scan pose\n";
-  printPose(out, "  ", scanPose);
+  if (json) {
+    out << "{\"scan\": " << jsonString(path) << ",\n \"pose\": ";
+    jsonPose(out, scanPose);
+    out << ",\n \"frames\": [";
+  } else {
+    out << "scan " << path << '\n' << "frames " << frameCount << '\n' << "scan pose\n";
+    printPose(out, "  ", scanPose);
+  }
 
   Counts total;
   for (int f = 0; f < frameCount; ++f) {
@@ -71,14 +120,25 @@ void printScanInfo(const std::string& path, std::ostream& out) {
         counts.both += point == scan::kOk && colour == scan::kOk;
       }
     }
-    out << "frame " << f << ": " << sizeX << " x " << sizeY << ", " << countsText(counts) << '\n';
-    printPose(out, "    ", pose);
+    if (json) {
+      out << (f > 0 ? ",\n  " : "\n  ") << "{\"width\": " << sizeX << ", \"height\": " << sizeY
+          << ", " << jsonCounts(counts) << ", \"pose\": ";
+      jsonPose(out, pose);
+      out << '}';
+    } else {
+      out << "frame " << f << ": " << sizeX << " x " << sizeY << ", " << countsText(counts) << '\n';
+      printPose(out, "    ", pose);
+    }
     total.pixels += counts.pixels;
     total.points += counts.points;
     total.colours += counts.colours;
     total.both += counts.both;
   }
-  out << "total: " << countsText(total) << '\n';
+  if (json) {
+    out << "],\n \"total\": {\"frames\": " << frameCount << ", " << jsonCounts(total) << "}}\n";
+  } else {
+    out << "total: " << countsText(total) << '\n';
+  }
 }
 
 }  // namespace quarn::tool

@@ -1,13 +1,14 @@
 #pragma once
 
+#include <memory>
 #include <ostream>
 
-#include "PointCloud.h"
+#include "PointFormat.h"
 
 namespace quarn::tool {
 
-// Writes the cloud as binary little-endian PLY: per vertex float x, y, z and uchar red,
-// green, blue (the SDK's colour bytes 0, 1, 2).
-void writePly(std::ostream& out, const PointCloud& cloud);
+// Binary little-endian PLY: per vertex float x, y, z and uchar red, green, blue (the SDK's
+// colour bytes 0, 1, 2).
+std::unique_ptr<PointWriter> makePlyWriter(std::ostream& out, std::uint64_t count);
 
 }  // namespace quarn::tool

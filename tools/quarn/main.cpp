@@ -1,11 +1,15 @@
 // quarn: writes sample scans, describes scans through the SDK, and imports them through the
 // QuarnDotProduct plug-in as a host does. Errors end in one line on stderr and exit code 1;
-// a wrong command line exits with 2.
+// a wrong command line exits with 2. With an output "-", standard output, the report goes to
+// standard error.
 
+#include <charconv>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
 #include <iostream>
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -15,6 +19,7 @@
 #include "Formatted.h"
 #include "ImportCommand.h"
 #include "InfoCommand.h"
+#include "OutputFile.h"
 #include "Platform.h"
 #include "SampleScan.h"
 #include "Seconds.h"
@@ -23,19 +28,38 @@ namespace {
 
 using namespace quarn::tool;
 
-void runSample(const std::string& output, const SampleOptions& options) {
+void runSample(const std::string& output, const SampleOptions& options, std::ostream& out) {
   const Clock::time_point start = Clock::now();
   const SampleSummary summary = writeSampleScan(output, options);
   const double seconds = secondsSince(start);
   std::error_code error;
   const auto bytes = std::filesystem::file_size(pathFromUtf8(output), error);
-  std::cout << "wrote " << output << " (" << (error ? 0 : bytes) << " bytes) in "
-            << formatted("%.2f", seconds) << " s\n"
-            << "frames  " << options.frames << " of " << options.width << " x " << options.height
-            << ", seed " << options.seed << '\n'
-            << "pixels  " << summary.pixels << ": " << summary.withPoint << " with a point, "
-            << summary.withColour << " with a colour, " << summary.withBoth << " with both\n";
+  out << "wrote " << (output == "-" ? "standard output" : output);
+  if (!error) out << " (" << bytes << " bytes)";  // not for a pipe
+  out << " in " << formatted("%.2f", seconds) << " s\n"
+      << "frames  " << options.frames << " of " << options.width << " x " << options.height
+      << ", seed " << options.seed << '\n'
+      << "pixels  " << summary.pixels << ": " << summary.withPoint << " with a point, "
+      << summary.withColour << " with a colour, " << summary.withBoth << " with both\n";
 }
+
+// Whole numbers said to be one when they are not ("abc" is not out of range, it is no number).
+const CLI::Validator kWholeNumber(
+    [](std::string& text) {
+      long long value;
+      const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+      return error == std::errc() && end == text.data() + text.size()
+                 ? std::string()
+                 : "'" + text + "' is not a whole number";
+    },
+    "INT");
+
+const CLI::Validator kFileName(
+    [](std::string& text) {
+      return text.empty() ? std::string("the file name is empty (- is standard output)")
+                          : std::string();
+    },
+    "FILE");
 
 }  // namespace
 
@@ -46,6 +70,7 @@ int main(int argc, char** argv) {
 
   CLI::App app{"Sample scans, scan info and imports through the QuarnDotProduct plug-in."};
   app.name("quarn");
+  app.set_version_flag("--version", "quarn " QUARN_VERSION);
   app.failure_message([](const CLI::App*, const CLI::Error& e) {
     return "quarn: error: " + std::string(e.what()) + " (see quarn --help)\n";
   });
@@ -54,31 +79,46 @@ int main(int argc, char** argv) {
   std::string sampleOutput;
   CLI::App* sampleCommand = app.add_subcommand(
       "sample", "Write a synthetic scan of a known room, ray cast frame by frame");
-  sampleCommand->add_option("-o,--output", sampleOutput, "The scan file to write")->required();
+  sampleCommand->add_option("-o,--output", sampleOutput, "The scan file to write")
+      ->required()
+      ->check(kFileName);
   sampleCommand->add_option("--frames", sample.frames, "Number of frames")
+      ->check(kWholeNumber)
       ->check(CLI::Range(0, 100000))
       ->capture_default_str();
   sampleCommand->add_option("--width", sample.width, "Frame width in pixels")
+      ->check(kWholeNumber)
       ->check(CLI::Range(1, 8192))
       ->capture_default_str();
   sampleCommand->add_option("--height", sample.height, "Frame height in pixels")
+      ->check(kWholeNumber)
       ->check(CLI::Range(1, 8192))
       ->capture_default_str();
   sampleCommand->add_option("--seed", sample.seed, "Seed of the object placement and hand shake")
+      ->check(kWholeNumber)
       ->capture_default_str();
 
   std::string infoScan;
   CLI::App* infoCommand =
       app.add_subcommand("info", "Print a scan's frames, poses and pixel counts through the SDK");
   infoCommand->add_option("scan", infoScan, "The scan file")->required();
+  bool infoJson = false;
+  infoCommand->add_flag("--json", infoJson, "Print one JSON object: frames, poses, counts");
 
   ImportOptions import;
   std::string pluginOption;
   CLI::App* importCommand = app.add_subcommand(
-      "import", "Read a scan through the plug-in as a host does and write its points as PLY");
+      "import",
+      "Read a scan through the plug-in as a host does and write its points (.ply, .pcd, .xyz)");
   importCommand->add_option("scan", import.scan, "The scan file")->required();
-  importCommand->add_option("-o,--output", import.output, "The PLY file to write")->required();
-  importCommand->add_option("--preview", import.preview, "A PNG picture of the cloud to write");
+  importCommand
+      ->add_option("-o,--output", import.output,
+                   "The point file to write, its format by extension: .ply, .pcd, .xyz; - for "
+                   "standard output (PLY)")
+      ->required()
+      ->check(kFileName);
+  importCommand->add_option("--preview", import.preview, "A PNG picture of the cloud to write")
+      ->check(kFileName);
   importCommand->add_option("--plugin", pluginOption,
                             "The plug-in library (default: where the build or install puts it)");
 
@@ -94,15 +134,24 @@ int main(int argc, char** argv) {
   }
   try {
     if (*sampleCommand) {
-      runSample(sampleOutput, sample);
+      runSample(sampleOutput, sample, sampleOutput == "-" ? std::cerr : std::cout);
     } else if (*infoCommand) {
-      printScanInfo(infoScan, std::cout);
+      printScanInfo(infoScan, std::cout, infoJson);
     } else if (*importCommand) {
       import.plugin = pluginOption.empty()
                           ? pathToUtf8(defaultPluginPath(executablePath(arguments.at(0))))
                           : pluginOption;
-      importScan(import, std::cout);
+      const bool toStdout = import.output == "-" || import.preview == "-";
+      importScan(import, toStdout ? std::cerr : std::cout);
     }
+  } catch (const std::invalid_argument& e) {  // the command line names what cannot be done
+    std::cout.flush();
+    std::cerr << "quarn: error: " << e.what() << " (see quarn --help)\n";
+    return 2;
+  } catch (const std::bad_alloc&) {
+    std::cout.flush();
+    std::cerr << "quarn: error: out of memory\n";
+    return 1;
   } catch (const std::exception& e) {
     std::cout.flush();
     std::cerr << "quarn: error: " << e.what() << '\n';

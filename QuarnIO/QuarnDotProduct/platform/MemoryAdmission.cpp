@@ -2,17 +2,17 @@
 
 #include <algorithm>
 #include <string_view>
+#include <utility>
 
 #include "KernelText.h"
+
+#if defined(__linux__)
+#include <sys/resource.h>
+#endif
 
 namespace {
 
 using namespace kernel_text;
-
-// Kept free beyond the output: the SDK's frame buffers, the stream, and the host's own next
-// steps after a read. A scan's frame is a few MB in the SDK, so 32 MiB is room to spare
-// without refusing reads that would fit.
-constexpr std::uint64_t kReserveBytes = std::uint64_t{32} << 20;
 
 // The number after `key` on the line that starts with it ("key value ...").
 std::optional<std::uint64_t> keyedNumber(std::string_view text, std::string_view key) {
@@ -93,10 +93,23 @@ std::optional<std::uint64_t> cgroupHeadroom(const std::optional<std::string>& li
 
 }  // namespace
 
-std::optional<std::uint64_t> availableMemoryFrom(const KernelFileReader& read) {
+std::optional<std::uint64_t> availableMemoryFrom(const KernelFileReader& read,
+                                                 const ProcessLimits& limits) {
   std::optional<std::uint64_t> available;
+  const auto lower = [&available](std::uint64_t bytes) {
+    if (!available || bytes < *available) available = bytes;
+  };
   if (const std::optional<std::string> meminfo = read("/proc/meminfo")) {
     if (const auto kib = keyedNumber(*meminfo, "MemAvailable:")) available = *kib * 1024;
+  }
+  // `ulimit -v` and `ulimit -d`: an allocation beyond them fails whatever the machine has.
+  if (limits.addressSpace || limits.data) {
+    const std::string status = read("/proc/self/status").value_or("");
+    const std::pair<std::optional<std::uint64_t>, const char*> sizes[] = {
+        {limits.addressSpace, "VmSize:"}, {limits.data, "VmData:"}};
+    for (const auto& [limit, key] : sizes) {
+      if (limit) lower(*limit - std::min(*limit, keyedNumber(status, key).value_or(0) * 1024));
+    }
   }
   const std::optional<MemoryCgroup> cgroup = findMemoryCgroup(
       read("/proc/self/cgroup").value_or(""), read("/proc/self/mountinfo").value_or(""));
@@ -108,19 +121,28 @@ std::optional<std::uint64_t> availableMemoryFrom(const KernelFileReader& read) {
         read(directory + (cgroup->v1 ? "/memory.limit_in_bytes" : "/memory.max")),
         read(directory + (cgroup->v1 ? "/memory.usage_in_bytes" : "/memory.current")),
         read(directory + "/memory.stat"));
-    if (headroom && (!available || *headroom < *available)) available = headroom;
+    if (headroom) lower(*headroom);
     if (path.empty()) break;
   }
   return available;
 }
 
 bool memoryAdmitsWithin(std::uint64_t bytes, std::optional<std::uint64_t> available) {
-  return !available || (*available >= kReserveBytes && bytes <= *available - kReserveBytes);
+  return !available ||
+         (*available >= kMemoryReserveBytes && bytes <= *available - kMemoryReserveBytes);
 }
 
 std::optional<std::uint64_t> availableMemoryBytes() {
 #if defined(__linux__)
-  return availableMemoryFrom(kernel_text::readKernelFile);
+  ProcessLimits limits;
+  const std::pair<int, std::optional<std::uint64_t>*> kinds[] = {{RLIMIT_AS, &limits.addressSpace},
+                                                                 {RLIMIT_DATA, &limits.data}};
+  for (const auto& [resource, limit] : kinds) {
+    rlimit value;
+    if (getrlimit(resource, &value) == 0 && value.rlim_cur != RLIM_INFINITY)
+      *limit = value.rlim_cur;
+  }
+  return availableMemoryFrom(kernel_text::readKernelFile, limits);
 #else
   return std::nullopt;  // Windows commits memory at allocation: a failed one is the answer
 #endif

@@ -1,0 +1,144 @@
+#include "PointFormat.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cstring>
+#include <filesystem>
+#include <stdexcept>
+#include <vector>
+
+#include "Platform.h"
+#include "PlyWriter.h"
+
+namespace quarn::tool {
+
+namespace {
+
+// The extension of `path` in lower case, "" when it has none.
+std::string extensionOf(const std::string& path) {
+  std::string extension = pathToUtf8(pathFromUtf8(path).extension());
+  for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return extension;
+}
+
+std::invalid_argument unknownFormat(const std::string& path, const char* known) {
+  return std::invalid_argument("unknown output format '" +
+                               pathToUtf8(pathFromUtf8(path).extension()) + "' (known: " + known +
+                               ")");
+}
+
+void putLittleEndian(std::vector<unsigned char>& out, std::uint32_t bits) {
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<unsigned char>(bits >> (8 * i)));
+}
+
+// PCL's binary PCD 0.7: x, y, z and the colour packed in a float's bits as PCL packs it,
+// (r << 16) | (g << 8) | b, little-endian.
+class PcdWriter final : public PointWriter {
+ public:
+  PcdWriter(std::ostream& out, std::uint64_t count) : PointWriter(count), out_(out) {
+    out << "# .PCD v0.7 - Point Cloud Data file format\n"
+           "VERSION 0.7\n"
+           "FIELDS x y z rgb\n"
+           "SIZE 4 4 4 4\n"
+           "TYPE F F F F\n"
+           "COUNT 1 1 1 1\n"
+           "WIDTH "
+        << count << "\nHEIGHT 1\nVIEWPOINT 0 0 0 1 0 0 0\nPOINTS " << count << "\nDATA binary\n";
+  }
+
+ private:
+  void put(const float* xyz, const std::uint8_t* rgb, std::size_t count) override {
+    std::vector<unsigned char> bytes;
+    bytes.reserve(16 * count);
+    for (std::size_t i = 0; i < count; ++i) {
+      for (int k = 0; k < 3; ++k) {
+        std::uint32_t bits;
+        std::memcpy(&bits, &xyz[3 * i + k], sizeof bits);
+        putLittleEndian(bytes, bits);
+      }
+      putLittleEndian(bytes, std::uint32_t{rgb[3 * i]} << 16 | std::uint32_t{rgb[3 * i + 1]} << 8 |
+                                 rgb[3 * i + 2]);
+    }
+    out_.write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+  }
+
+  std::ostream& out_;
+};
+
+// Text, "x y z r g b" a line: each coordinate in the shortest form that reads back as the same
+// float (-0 stays -0), colours 0-255.
+class XyzWriter final : public PointWriter {
+ public:
+  XyzWriter(std::ostream& out, std::uint64_t count) : PointWriter(count), out_(out) {}
+
+ private:
+  void put(const float* xyz, const std::uint8_t* rgb, std::size_t count) override {
+    char line[3 * 25 + 3 * 5];  // no float takes more than 24 characters
+    for (std::size_t i = 0; i < count; ++i) {
+      char* p = line;
+      for (int k = 0; k < 3; ++k) {
+        p = std::to_chars(p, p + 24, xyz[3 * i + k]).ptr;
+        *p++ = ' ';
+      }
+      for (int k = 0; k < 3; ++k) {
+        p = std::to_chars(p, p + 4, rgb[3 * i + k]).ptr;
+        *p++ = k < 2 ? ' ' : '\n';
+      }
+      out_.write(line, p - line);
+    }
+  }
+
+  std::ostream& out_;
+};
+
+}  // namespace
+
+PointFormat pointFormatOf(const std::string& path) {
+  const std::string extension = extensionOf(path);
+  if (extension.empty() || extension == ".ply") return PointFormat::ply;
+  if (extension == ".pcd") return PointFormat::pcd;
+  if (extension == ".xyz") return PointFormat::xyz;
+  throw unknownFormat(path, ".ply, .pcd, .xyz");
+}
+
+const char* formatName(PointFormat format) {
+  return format == PointFormat::ply ? "PLY" : format == PointFormat::pcd ? "PCD" : "XYZ";
+}
+
+void checkPictureFormat(const std::string& path) {
+  const std::string extension = extensionOf(path);
+  if (!extension.empty() && extension != ".png") throw unknownFormat(path, ".png");
+}
+
+void PointWriter::write(const float* xyz, const std::uint8_t* rgb, std::size_t count) {
+  if (count > count_ - written_) throw std::logic_error("more points than announced");
+  put(xyz, rgb, count);
+  written_ += count;
+}
+
+void PointWriter::finish() const {
+  if (written_ != count_) throw std::logic_error("fewer points than announced");
+}
+
+std::unique_ptr<PointWriter> makePointWriter(PointFormat format, std::ostream& out,
+                                             std::uint64_t count) {
+  switch (format) {
+    case PointFormat::pcd:
+      return std::make_unique<PcdWriter>(out, count);
+    case PointFormat::xyz:
+      return std::make_unique<XyzWriter>(out, count);
+    default:
+      return makePlyWriter(out, count);
+  }
+}
+
+void writePoints(PointWriter& writer, const PointCloud& cloud) {
+  static_assert(sizeof(cloud.points[0]) == 3 * sizeof(float) && sizeof(cloud.colours[0]) == 3);
+  writer.write(cloud.points.empty() ? nullptr : cloud.points[0].data(),
+               cloud.colours.empty() ? nullptr : cloud.colours[0].data(), cloud.size());
+  writer.finish();
+}
+
+}  // namespace quarn::tool
