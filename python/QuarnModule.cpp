@@ -1,5 +1,6 @@
 // quarn._quarn: reads a scan through the plug-in, loaded at run time as a host loads it, into
-// matrices this module owns, and shows their storage to numpy in place.
+// matrices this module owns, and shows their storage to numpy in place; or frame by frame, by
+// the frame reader.
 
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
@@ -14,7 +15,9 @@
 #include <mutex>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
+#include "FrameReader.h"
 #include "PluginLibrary.h"
 #include "ScanProblem.h"
 
@@ -114,11 +117,14 @@ std::string readInto(const std::string& path, const std::string& plugin, bool qu
   throw py::error_already_set();
 }
 
+// A C string would end at the NUL and name another file.
+void checkPath(const std::string& path) {
+  if (path.find('\0') != std::string::npos) throw py::value_error("a path with a NUL character");
+}
+
 std::unique_ptr<Scan> readScan(const std::string& path, const std::string& plugin, bool quiet) {
-  // A C string would end at the NUL and name another file.
-  if (path.find('\0') != std::string::npos || plugin.find('\0') != std::string::npos) {
-    throw py::value_error("a path with a NUL character");
-  }
+  checkPath(path);
+  checkPath(plugin);
   auto scan = std::make_unique<Scan>();
   std::string problem;
   {
@@ -160,6 +166,110 @@ std::unique_ptr<Scan> unpickle(const py::tuple& state) {
       Eigen::Map<const Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor>>(
           transform.data(), transform.shape(0), transform.shape(1));
   return scan;
+}
+
+// The 16 values of `pose` row by row, as numpy lays a 4 x 4 out.
+void putRows(const Eigen::Matrix4d& pose, double* out) {
+  for (int r = 0; r < 4; ++r) {
+    for (int c = 0; c < 4; ++c) *out++ = pose(r, c);
+  }
+}
+
+// Opens `path` into `reader`; why it cannot, empty when it opened.
+std::string openFrames(const std::string& path, std::unique_ptr<quarn::FrameReader>& reader) {
+  try {
+    reader = std::make_unique<quarn::FrameReader>(path);
+  } catch (const quarn::FrameError& e) {
+    return e.what();
+  }
+  return std::string();
+}
+
+// A scan's frames, one after the other, each in arrays of its own made by `makeFrame`: the
+// reader's storage is reused, never a frame the user kept. The reader prints nothing.
+class Frames {
+ public:
+  Frames(const std::string& path, py::object makeFrame)
+      : path_(path), makeFrame_(std::move(makeFrame)) {
+    checkPath(path);
+    std::string problem;
+    {
+      py::gil_scoped_release unlocked;
+      problem = openFrames(path, reader_);
+    }
+    if (!problem.empty()) raiseScanError(path, problem);
+  }
+
+  int count() const { return reader_->frameCount(); }
+  int next() const { return next_; }
+
+  // The next frame; a frame that raises is passed over by the next call.
+  py::object readNext() {
+    // As a generator does, rather than one thread's frame in another's arrays.
+    if (busy_) throw py::value_error("frames: the next frame is being read in another thread");
+    if (next_ >= count()) throw py::stop_iteration();
+    busy_ = true;
+    struct Busy {
+      bool& flag;
+      ~Busy() { flag = false; }
+    } busy{busy_};
+    const int f = next_++;
+    Eigen::Matrix4d pose;
+    std::string problem;
+    {
+      py::gil_scoped_release unlocked;
+      try {
+        reader_->read(f, frame_);
+        pose = reader_->framePose(f);
+      } catch (const quarn::FrameError& e) {
+        problem = e.what();
+      }
+    }
+    if (!problem.empty()) raiseScanError(path_, problem);
+    const auto n = static_cast<py::ssize_t>(frame_.size());
+    py::array_t<double> points({n, py::ssize_t{3}}), matrix({4, 4});
+    py::array_t<std::uint8_t> colours({n, py::ssize_t{3}});
+    double* xyz = points.mutable_data();
+    std::uint8_t* bytes = colours.mutable_data();
+    {
+      py::gil_scoped_release unlocked;  // single to double precision, once
+      std::copy(frame_.points.begin(), frame_.points.end(), xyz);
+      std::copy(frame_.colours.begin(), frame_.colours.end(), bytes);
+    }
+    putRows(pose, matrix.mutable_data());
+    return makeFrame_(f, points, colours, matrix);
+  }
+
+ private:
+  std::string path_;
+  py::object makeFrame_;
+  std::unique_ptr<quarn::FrameReader> reader_;
+  quarn::Frame frame_;
+  int next_ = 0;
+  bool busy_ = false;
+};
+
+// Every frame's pose, F x 4 x 4, from the frames' headers.
+py::array trajectory(const std::string& path) {
+  checkPath(path);
+  std::vector<double> rows;
+  std::string problem;
+  {
+    py::gil_scoped_release unlocked;
+    try {
+      quarn::FrameReader reader(path);
+      rows.resize(16 * static_cast<std::size_t>(reader.frameCount()));
+      for (int f = 0; f < reader.frameCount(); ++f)
+        putRows(reader.framePose(f), &rows[std::size_t{16} * f]);
+    } catch (const quarn::FrameError& e) {
+      problem = e.what();
+    }
+  }
+  if (!problem.empty()) raiseScanError(path, problem);
+  py::array_t<double> poses(
+      {static_cast<py::ssize_t>(rows.size() / 16), py::ssize_t{4}, py::ssize_t{4}});
+  std::copy(rows.begin(), rows.end(), poses.mutable_data());
+  return poses;
 }
 
 }  // namespace
@@ -211,4 +321,16 @@ PYBIND11_MODULE(_quarn, m) {
   m.def("read", &readScan, py::arg("path"), py::arg("plugin"), py::arg("quiet"),
         "Reads the scan at `path` through the plug-in library at `plugin`, its console lines\n"
         "muted if `quiet`; raises quarn.ScanError");
+
+  py::class_<Frames>(m, "Frames", "The frames of a scan, read one at a time: see quarn.frames")
+      .def(py::init<const std::string&, py::object>(), py::arg("path"), py::arg("make_frame"))
+      .def("__iter__", [](const py::object& self) { return self; })
+      .def("__next__", &Frames::readNext)
+      .def("__len__", &Frames::count, "the scan's frame count")
+      .def("__repr__", [](const Frames& frames) {
+        return "<quarn.Frames: frame " + std::to_string(frames.next()) + " of " +
+               std::to_string(frames.count()) + " next>";
+      });
+  m.def("trajectory", &trajectory, py::arg("path"),
+        "Every frame's pose of the scan at `path`; raises quarn.ScanError");
 }

@@ -3,6 +3,8 @@
     scan = quarn.read("room.scan")
     print(len(scan.points), scan.points.min(axis=0), scan.points.max(axis=0))
     cloud = scan.to_open3d()
+    for frame in quarn.frames("room.scan"):  # one frame's memory at a time
+        print(frame.index, len(frame.points), frame.pose[:3, 3])
 """
 
 import errno
@@ -17,13 +19,13 @@ except ImportError as _error:
 
 from ._layout import PLUGIN as _PLUGIN, VERSION as __version__
 from . import _quarn
-from ._quarn import Scan
+from ._quarn import Frames, Scan
 
-# Named as the user imports it, in reprs and tracebacks.
-Scan.__module__ = __name__
+# Named as the user imports them, in reprs and tracebacks.
+Scan.__module__ = Frames.__module__ = __name__
 
-__all__ = ["read", "Scan", "ScanError", "ScanNotFoundError", "ScanIsADirectoryError",
-           "default_plugin"]
+__all__ = ["read", "frames", "trajectory", "Scan", "Frame", "Frames", "ScanError",
+           "ScanNotFoundError", "ScanIsADirectoryError", "default_plugin"]
 
 
 class ScanError(OSError):
@@ -78,6 +80,54 @@ def read(path, plugin=None, quiet=False):
     path = _path(path, "path")
     plugin = default_plugin() if plugin is None else _path(plugin, "plugin")
     return _quarn.read(path, plugin, bool(quiet))
+
+
+class Frame:
+    """One frame of a scan, from frames(); its arrays are its own.
+
+    index: the frame's number, from 0. points (m x 3 float64) and colours (m x 3 uint8): the
+    frame's pixels that have both, x outer and y inner, already in the scan's output
+    coordinates, exactly as read() gives them. pose (4 x 4 float64): the homogeneous matrix
+    (rotation block, translation in column 3, last row 0 0 0 1) that maps the frame's own
+    coordinates into the output's, so pose[:3, 3] is where the scanner stood. A Frame pickles
+    as its arrays.
+    """
+
+    __slots__ = ("index", "points", "colours", "pose")
+
+    def __init__(self, index, points, colours, pose):
+        self.index, self.points, self.colours, self.pose = index, points, colours, pose
+
+    def __repr__(self):
+        return f"<quarn.Frame {self.index}: {len(self.points)} points>"
+
+    def __reduce__(self):
+        return Frame, (self.index, self.points, self.colours, self.pose)
+
+
+def frames(path, quiet=False):
+    """The frames of the scan at `path`, as an iterator of Frames, one frame's memory at a time.
+
+    Their points and colours, concatenated in order, are read(path)'s to the bit: each frame's
+    points are computed by the plug-in's own code, compiled into this package (no plug-in is
+    loaded). len() of the iterator is the scan's frame count. The scan is opened here, so a
+    scan that cannot be opened raises ScanError (an OSError) at this call; a frame whose pose
+    is not a rotation raises it when that frame is next, and the next call goes on with the
+    frame after. Frames print nothing, so quiet (accepted as read() accepts it) mutes nothing.
+    The GIL is released while a frame is read; one iterator serves one thread at a time.
+    """
+    del quiet  # nothing to mute
+    return Frames(_path(path, "path"), Frame)
+
+
+def trajectory(path):
+    """Every frame's pose of the scan at `path`: F x 4 x 4 float64, read without any pixels.
+
+    trajectory(path)[f] is frame f's Frame.pose, so trajectory(path)[:, :3, 3] is the path the
+    scanner took, in the scan's output coordinates. Raises ScanError (an OSError) when the
+    scan cannot be opened or a frame's pose is not a rotation.
+    """
+    return _quarn.trajectory(_path(path, "path"))
 
 
 def _to_open3d(self):
