@@ -1,4 +1,4 @@
-import distributed, errno, os, pickle, re, resource, signal, socket, subprocess, sys
+import distributed, errno, json, os, pickle, re, resource, signal, socket, subprocess, sys
 import numpy as np, open3d as o3d, pytest, quarn
 
 # A child's peak memory over the 27 bytes per pixel of its read's output, or its ScanError in
@@ -80,6 +80,46 @@ def test_a_socket_is_connected_to_and_gets_the_points(d, tmp_path):
     assert run.wait() == 0 and got == (d / "s.ply").read_bytes()
 
 
+PIXEL = np.dtype([("xyz", "<f4", 3), ("flags", "u1"), ("colour", "u1", 3)])
+
+
+def pixels(b):  # each frame's pixels, from a scan file's bytes
+    for at in np.frombuffer(b, "<u8", np.frombuffer(b, "<i4", 1, 12)[0], 152).astype(int):
+        yield np.frombuffer(b, PIXEL, np.prod(np.frombuffer(b, "<i4", 2, at)), at + 144)
+
+
+def rigid(m):  # a pose as the plug-in takes it: rows orthonormalised in order, float translation
+    r, t = m[:3, :3].copy(), np.eye(4)
+    for i in range(3):
+        for j in range(i):
+            r[i] -= r[j] * (r[j] @ r[i])
+        r[i] /= np.linalg.norm(r[i])
+    t[:3, :3], t[:3, 3] = r, m[:3, 3].astype(np.float32)
+    return t
+
+
+def test_frames_are_the_read_and_their_poses_map_the_raw_points_as_info_says(d, capfd):
+    scan, frames = quarn.read(d / "s.scan", quiet=True), [*quarn.frames(d / "s.scan")]
+    path, b = quarn.trajectory(d / "s.scan"), (d / "s.scan").read_bytes()
+    assert capfd.readouterr().out == "", "frames or trajectory printed"
+    assert same(np.concatenate([f.points for f in frames]), scan.points), "points differ"
+    assert same(np.concatenate([f.colours for f in frames]), scan.colours), "colours differ"
+    info = json.loads(subprocess.run([os.environ["QUARN_TOOL"], "info", "--json", d / "s.scan"],
+                                     capture_output=True, check=True).stdout)
+    for f, (raw, frame) in enumerate(zip(pixels(b), frames)):
+        kept, pose = raw[raw["flags"] & 3 == 3], np.array(info["frames"][f]["pose"])
+        assert f == frame.index and frame.points.flags.owndata and same(frame.pose, path[f])
+        assert np.allclose(path[f], np.linalg.inv(rigid(np.array(info["pose"]))) @ np.linalg.inv(
+            rigid(pose)), rtol=0, atol=1e-12), f"frame {f}'s pose is not the one info shows"
+        assert np.allclose(kept["xyz"] @ path[f][:3, :3].T + path[f][:3, 3], frame.points,
+                           rtol=0, atol=2e-6), f"frame {f}'s pose moves its points elsewhere"
+        assert same(kept["colour"], frame.colours)
+    assert len(info["frames"]) == len(frames) == len(path) == 5
+    again = pickle.loads(pickle.dumps(frames[2]))
+    assert repr(again) == repr(frames[2]) == "<quarn.Frame 2: 16410 points>" and all(
+        same(getattr(again, a), getattr(frames[2], a)) for a in ("points", "colours", "pose"))
+
+
 def test_arrays_view_the_output_and_the_peak_is_the_output(d):
     scan = quarn.read(d / "s.scan")
     for a in (scan.points, scan.colours, scan.transform):
@@ -92,8 +132,8 @@ def bad(change):  # the small scan's bytes changed, at a path of the test's own
     return lambda d, p: p.write_bytes(change((d / "s.scan").read_bytes())) and [p]
 
 
-def reflected(b):  # the scan pose's first column negated
-    return b[:16] + (-np.frombuffer(b[16:40], "<f8")).tobytes() + b[40:]
+def reflected(b, at=16):  # the pose at `at` (the scan's by default) with its first column negated
+    return b[:at] + (-np.frombuffer(b[at:at + 24], "<f8")).tobytes() + b[at + 24:]
 
 
 FAILURES = {
@@ -119,6 +159,25 @@ def test_failure_raises_its_reason_and_the_interpreter_goes_on(d, tmp_path, make
             FileNotFoundError: errno.ENOENT, IsADirectoryError: errno.EISDIR}.get(error),
             str(caught.value))
     assert quarn.read(d / "s.scan").pixels == 5 * 160 * 120
+
+
+def test_frames_and_trajectory_raise_scan_errors_where_they_arise(d, tmp_path):
+    b, p, both = (d / "s.scan").read_bytes(), tmp_path / "bad", (quarn.frames, quarn.trajectory)
+    frame2 = int(np.frombuffer(b, "<u8", 1, 168)[0]) + 8  # frame 2's pose, by the frame table
+    for content, calls, error, reason in (
+            (None, both, FileNotFoundError, "no such file"),
+            (reflected(b), both, quarn.ScanError, "the scan's pose is not a rotation"),
+            (reflected(b, frame2), both[1:], quarn.ScanError, "the pose of frame 2 is not a")):
+        if content:
+            p.write_bytes(content)
+        for call in calls:
+            with pytest.raises(error, match=f"^cannot read {re.escape(str(p))}: {reason}"):
+                call(p)
+    frames = quarn.frames(p)  # at frame 2, and then on with frame 3
+    assert [f.index for f in (next(frames), next(frames))] == [0, 1] and len(frames) == 5
+    with pytest.raises(quarn.ScanError, match="the pose of frame 2 is not a rotation"):
+        next(frames)
+    assert [f.index for f in frames] == [3, 4] and repr(frames) == "<quarn.Frames: frame 5 of 5 next>"
 
 
 # Two loud and three quiet reads beside a thread that prints until they end.
