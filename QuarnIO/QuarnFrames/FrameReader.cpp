@@ -166,13 +166,13 @@ std::uint64_t FrameReader::countPoints(int f) {
   std::uint64_t count = 0;
   bool exact = harmless(frameTransform.inverse()) && harmless(globalTransform_.inverse());
   for (int x = 0; x < header.sizeX && header.sizeY > 0 && exact; ++x) {
-    for (int y = 0; y < header.sizeY && exact; ++y) {
-      float px, py, pz;
-      if (sdk_.getCartesianAtPixel(x, y, px, py, pz) != 0) continue;
+    for (int y = 0; y < header.sizeY; ++y) {  // without branches on what the pixels hold
+      float px = 0, py = 0, pz = 0;
       unsigned char c0, c1, c2;
-      if (sdk_.getColourAtPixel(x, y, c0, c1, c2) != 0) continue;
-      if (!harmless(px) || !harmless(py) || !harmless(pz)) exact = false;
-      ++count;
+      const bool point = sdk_.getCartesianAtPixel(x, y, px, py, pz) == 0;
+      const bool both = point & (sdk_.getColourAtPixel(x, y, c0, c1, c2) == 0);
+      exact &= !both || (harmless(px) & harmless(py) & harmless(pz));
+      count += both;
     }
   }
   if (exact) return count;

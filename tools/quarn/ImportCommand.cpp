@@ -87,8 +87,8 @@ ImportReport importFrameByFrame(const ImportOptions& options, PointFormat format
     Outputs outputs(options);
     out << "read    frame by frame\n";
     std::ostream* preview = outputs.preview ? &outputs.preview->stream() : nullptr;
-    const ImportReport report = streamScan(reader, format, outputs.points.stream(), preview,
-                                           options.previewWidth, options.previewHeight);
+    const ImportReport report = streamScan(reader, options.scan, format, outputs.points.stream(),
+                                           preview, options.previewWidth, options.previewHeight);
     outputs.commit();
     return report;
   } catch (const FrameError& e) {

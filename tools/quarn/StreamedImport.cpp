@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "FramePipeline.h"
 #include "PreviewRenderer.h"
 #include "Seconds.h"
 
@@ -32,90 +33,71 @@ void dropNaN(Frame& frame) {
   frame.colours.resize(3 * kept);
 }
 
-// The frames read again and again, each time their points without NaN, checked against the
-// counts of the first pass that took them.
-class FramePasses {
- public:
-  explicit FramePasses(FrameReader& reader) : reader_(reader) {}
+using Item = FramePipeline::Item;
 
-  int frames() const { return reader_.frameCount(); }
-
-  // Frame f's points, the time taken added to `seconds`.
-  Frame& read(int f, double& seconds) {
-    const Clock::time_point start = Clock::now();
-    reader_.read(f, frame_);
-    dropNaN(frame_);
-    seconds += secondsSince(start);
-    if (static_cast<int>(counts_.size()) == frames() && counts_[f] != frame_.size())
-      throw std::runtime_error("the scan changed while it was read");
-    return frame_;
-  }
-
-  // Each frame's count, by `count(f)`; the total.
-  template <class Count>
-  std::uint64_t count(Count count) {
-    std::uint64_t total = 0;
-    for (int f = 0; f < frames(); ++f) total += counts_.emplace_back(count(f));
-    return total;
-  }
-
- private:
-  FrameReader& reader_;
-  Frame frame_;
-  std::vector<std::uint64_t> counts_;  // each frame's points, once counted
-};
+void readPoints(FrameReader& reader, Item& item) {
+  reader.read(item.index, item.frame);
+  dropNaN(item.frame);
+}
 
 }  // namespace
 
-ImportReport streamScan(FrameReader& reader, PointFormat format, std::ostream& points,
-                        std::ostream* preview, int previewWidth, int previewHeight) {
+ImportReport streamScan(FrameReader& reader, const std::string& scan, PointFormat format,
+                        std::ostream& points, std::ostream* preview, int previewWidth,
+                        int previewHeight) {
   ImportReport report;
   report.frames = reader.frameCount();
-  FramePasses passes(reader);
-  std::uint64_t total = PointWriter::kUncounted;
+  FramePipeline pipeline(reader, scan, pipelineWorkers());
+  const Clock::time_point start = Clock::now();
+  std::vector<std::uint64_t> counts;  // each frame's points, when counted first
+  std::uint64_t total = 0;
   PointBounds bounds;  // the preview's camera needs them before the points
   if (preview) {
-    total = passes.count([&](int f) {
-      const Frame& frame = passes.read(f, report.readSeconds);
+    pipeline.pass(readPoints, [&](Item& item) {
+      const Frame& frame = item.frame;
       for (std::size_t i = 0; i < frame.size(); ++i) bounds.add(&frame.points[3 * i]);
-      return frame.size();
+      total += counts.emplace_back(frame.size());
     });
   } else if (countFirst(format)) {
-    total = passes.count([&](int f) {
-      const Clock::time_point start = Clock::now();
-      const std::uint64_t count = reader.countPoints(f);
-      report.readSeconds += secondsSince(start);
-      return count;
-    });
+    pipeline.pass([](FrameReader& r, Item& item) { item.count = r.countPoints(item.index); },
+                  [&](Item& item) { total += counts.emplace_back(item.count); });
+  } else {
+    total = PointWriter::kUncounted;
   }
+  const auto checked = [&](const Item& item) -> const Frame& {
+    if (!counts.empty() && counts[static_cast<std::size_t>(item.index)] != item.frame.size())
+      throw std::runtime_error("the scan changed while it was read");
+    return item.frame;
+  };
 
   std::optional<PreviewRenderer> renderer;
   if (preview) renderer.emplace(previewWidth, previewHeight, bounds);
   const std::unique_ptr<PointWriter> writer = makePointWriter(format, points, total);
-  for (int f = 0; f < passes.frames(); ++f) {
-    const Frame& frame = passes.read(f, report.readSeconds);
+  pipeline.pass(readPoints, [&](Item& item) {
+    const Frame& frame = checked(item);
     report.pixels += static_cast<std::uint64_t>(std::max(frame.sizeX, 0)) *
                      static_cast<std::uint64_t>(std::max(frame.sizeY, 0));
     for (std::size_t i = 0; i < frame.size(); ++i) report.bounds.add(&frame.points[3 * i]);
-    Clock::time_point start = Clock::now();
+    Clock::time_point at = Clock::now();
     writer->write(frame.points.data(), frame.colours.data(), frame.size());
-    report.writeSeconds += secondsSince(start);
-    if (!renderer) continue;
-    start = Clock::now();
+    report.writeSeconds += secondsSince(at);
+    if (!renderer) return;
+    at = Clock::now();
     renderer->frame(frame.points.data(), frame.size());
-    report.previewSeconds += secondsSince(start);
-  }
+    report.previewSeconds += secondsSince(at);
+  });
   writer->finish();
+  // Reading: what this thread did not spend writing or framing.
+  report.readSeconds = secondsSince(start) - report.writeSeconds - report.previewSeconds;
   if (!renderer) return report;
 
-  const Clock::time_point start = Clock::now();
-  double readAgain = 0;  // part of the preview's time
-  for (int f = 0; f < passes.frames(); ++f) {
-    const Frame& frame = passes.read(f, readAgain);
+  const Clock::time_point drawStart = Clock::now();
+  pipeline.pass(readPoints, [&](Item& item) {
+    const Frame& frame = checked(item);
     renderer->draw(frame.points.data(), frame.colours.data(), frame.size());
-  }
+  });
   writePng(*preview, renderer->image());
-  report.previewSeconds += secondsSince(start);
+  report.previewSeconds += secondsSince(drawStart);
   return report;
 }
 
