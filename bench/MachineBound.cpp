@@ -85,4 +85,23 @@ double timeFileRead(const std::string& path, std::vector<char>& buffer, std::uin
   return secondsSince(start);
 }
 
+double timeFileWrite(const std::string& path, const std::vector<char>& bytes) {
+  const Clock::time_point start = Clock::now();
+  const int file = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (file < 0) throw std::runtime_error("cannot write " + path + ": " + std::strerror(errno));
+  for (std::size_t done = 0; done < bytes.size();) {
+    const ssize_t put = write(file, bytes.data() + done, bytes.size() - done);
+    if (put < 0 && errno == EINTR) continue;
+    if (put < 0) {
+      const int error = errno;
+      close(file);
+      throw std::runtime_error("cannot write " + path + ": " + std::strerror(error));
+    }
+    done += static_cast<std::size_t>(put);
+  }
+  if (close(file) != 0)
+    throw std::runtime_error("cannot write " + path + ": " + std::strerror(errno));
+  return secondsSince(start);
+}
+
 }  // namespace quarn::bench

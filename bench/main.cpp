@@ -1,11 +1,15 @@
 // quarn_bench: times the plug-in's import of a large sample scan against Open3D reading the
 // same points from PLY and against what the machine cannot avoid, and measures the peak
-// memory of an import. Result lines on stdout, progress and details on stderr.
+// memory of an import; then quarn import's conversion to PLY, frame by frame and through the
+// plug-in, against the least any conversion does. Result lines on stdout, progress and
+// details on stderr.
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <exception>
+#include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <iterator>
 #include <limits>
@@ -16,6 +20,7 @@
 #include <CLI/CLI.hpp>
 
 #include "BenchData.h"
+#include "ConvertRun.h"
 #include "Formatted.h"
 #include "ImportCommand.h"
 #include "ImportRun.h"
@@ -55,8 +60,18 @@ void printLine(const char* name, double value, int decimals) {
   std::printf("%s: %.*f\n", name, decimals, value);
 }
 
+std::vector<char> fileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<char>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The programs the benchmark runs as child processes.
+struct Children {
+  std::string importOnce, measurer, quarn;
+};
+
 int run(const tool::SampleOptions& size, int runs, const std::string& dataDir,
-        const std::string& pluginPath, const std::string& child) {
+        const std::string& pluginPath, const Children& children) {
   const tool::Clock::time_point start = tool::Clock::now();
   const BenchFiles files = prepareBenchFiles(dataDir, size, pluginPath, std::cerr);
   const std::int64_t pixels = std::int64_t{size.frames} * size.width * size.height;
@@ -69,7 +84,18 @@ int run(const tool::SampleOptions& size, int runs, const std::string& dataDir,
   timeFileRead(files.scan, buffer, scanBytes);
   timeFileRead(files.ply, buffer, plyBytes);
 
-  Best import, open3d, read, python;
+  // The conversions' outputs, beside the scan; the bound writes the PLY's bytes.
+  const std::vector<char> ply = fileBytes(files.ply);
+  const std::string boundOut = files.ply + ".bound", streamOut = files.ply + ".streamed.ply",
+                    pluginOut = files.ply + ".plugin.ply";
+  const auto quarnImport = [&](const std::string& output, std::vector<std::string> how) {
+    std::filesystem::remove(output);
+    how.insert(how.begin(), {children.quarn, "import", files.scan, "-o", output});
+    return how;
+  };
+
+  Best import, open3d, read, python, convertBound, stream, pluginConvert;
+  std::int64_t streamPeak = 0, pluginConvertPeak = 0;
   std::vector<Best> touch(std::size(kTouchMethods));
   ImportResult imported;
   for (int r = 0; r < runs; ++r) {
@@ -95,13 +121,29 @@ int run(const tool::SampleOptions& size, int runs, const std::string& dataDir,
     std::uint64_t bytes = 0;
     read.add(timeFileRead(files.scan, buffer, bytes));
     if (bytes != scanBytes) throw std::runtime_error(files.scan + " changed during the run");
+
+    std::filesystem::remove(boundOut);
+    convertBound.add(timeFileRead(files.scan, buffer, bytes) + timeFileWrite(boundOut, ply));
+    const MeasuredRun streamed =
+        runMeasured(children.measurer, quarnImport(streamOut, {"--stream"}));
+    stream.add(streamed.seconds);
+    streamPeak = std::max(streamPeak, streamed.peakBytes);
+    const MeasuredRun converted =
+        runMeasured(children.measurer, quarnImport(pluginOut, {"--plugin", pluginPath}));
+    pluginConvert.add(converted.seconds);
+    pluginConvertPeak = std::max(pluginConvertPeak, converted.peakBytes);
   }
+  for (const std::string& output : {streamOut, pluginOut}) {
+    if (fileBytes(output) != ply) throw std::runtime_error(output + " differs from " + files.ply);
+  }
+  for (const std::string& output : {boundOut, streamOut, pluginOut})
+    std::filesystem::remove(output);
 
   // 4 KiB pages, and huge pages where the kernel takes the advice (else the same as 4 KiB).
   if (!touch[0].measured()) throw std::runtime_error("the system refuses MADV_POPULATE_WRITE");
   const double bound4k = touch[0].seconds + read.seconds;
   const double boundHuge = touch[1].measured() ? touch[1].seconds + read.seconds : bound4k;
-  const PeakMemory peak = measureImportPeak(child, pluginPath, files.scan);
+  const PeakMemory peak = measureImportPeak(children.importOnce, pluginPath, files.scan);
   if (peak.columns != pixels) throw std::runtime_error("the import child read another scan");
 
   const double perPixel = 1e9 / static_cast<double>(pixels);
@@ -116,7 +158,13 @@ int run(const tool::SampleOptions& size, int runs, const std::string& dataDir,
   }
   std::cerr << "bench: bound read of " << scanBytes << " bytes s " << runsText(read) << '\n'
             << "bench: import child peak " << peak.peakBytes << " bytes (" << peak.beforeBytes
-            << " before the read) for " << outputBytes << " bytes of output\n";
+            << " before the read) for " << outputBytes << " bytes of output\n"
+            << "bench: convert bound (read the scan, write " << ply.size() << " bytes of PLY) s "
+            << runsText(convertBound) << '\n'
+            << "bench: quarn import --stream s " << runsText(stream) << ", peak " << streamPeak
+            << " bytes\n"
+            << "bench: quarn import through the plug-in s " << runsText(pluginConvert) << ", peak "
+            << pluginConvertPeak << " bytes\n";
 
   printLine("import_ns_per_pixel", import.seconds * perPixel, 2);
   printLine("open3d_ns_per_pixel", open3d.seconds * perPixel, 2);
@@ -127,6 +175,12 @@ int run(const tool::SampleOptions& size, int runs, const std::string& dataDir,
   printLine("ratio_import_vs_bound_hugepage", import.seconds / boundHuge, 3);
   printLine("peak_rss_over_output",
             static_cast<double>(peak.peakBytes) / static_cast<double>(outputBytes), 3);
+  printLine("convert_bound_ns_per_pixel", convertBound.seconds * perPixel, 2);
+  printLine("stream_convert_ns_per_pixel", stream.seconds * perPixel, 2);
+  printLine("plugin_convert_ns_per_pixel", pluginConvert.seconds * perPixel, 2);
+  printLine("ratio_stream_vs_convert_bound", stream.seconds / convertBound.seconds, 3);
+  printLine("ratio_stream_vs_plugin_convert", stream.seconds / pluginConvert.seconds, 3);
+  printLine("stream_peak_rss_mb", static_cast<double>(streamPeak) / 1e6, 1);
 #if defined(QUARN_BENCH_PYTHON)
   std::cerr << "bench: python s " << runsText(python) << '\n';
   printLine("python_read_ns_per_pixel", python.seconds * perPixel, 2);
@@ -178,9 +232,12 @@ int main(int argc, char** argv) {
   try {
     const std::string executable = tool::pathToUtf8(tool::executablePath(argv[0]));
     if (plugin.empty()) plugin = tool::pathToUtf8(tool::defaultPluginPath(executable));
-    const std::string child =
-        tool::pathToUtf8(tool::pathFromUtf8(executable).parent_path() / QUARN_BENCH_CHILD_NAME);
-    return run(size, runs, dataDir, plugin, child);
+    const auto beside = [&](const char* name) {
+      return tool::pathToUtf8(tool::pathFromUtf8(executable).parent_path() / name);
+    };
+    return run(size, runs, dataDir, plugin,
+               {beside(QUARN_BENCH_CHILD_NAME), beside(QUARN_BENCH_MEASURER_NAME),
+                beside(QUARN_BENCH_TOOL_NAME)});
   } catch (const std::exception& e) {
     std::cout.flush();
     std::cerr << "quarn_bench: error: " << e.what() << '\n';

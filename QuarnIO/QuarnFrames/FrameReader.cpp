@@ -1,6 +1,7 @@
 #include "FrameReader.h"
 
 #include <algorithm>
+#include <cmath>
 #include <optional>
 
 #include "FrameGathering.h"
@@ -136,6 +137,53 @@ void FrameReader::read(int f, Frame& frame) {
   FrameSink sink(frame, pixels);
   gatherFramePixels(sdk_, header.sizeX, header.sizeY, *frameToGlobal, globalToOutput_, sink);
   sink.finish();
+}
+
+namespace {
+
+// Coordinates and translations within this, rotation entries within 2: a point's coordinates
+// stay below 7e30 through both transforms, so no float rounding overflows into an infinity
+// and no 0 * infinity makes a NaN.
+constexpr double kHarmless = 1e30;
+
+bool harmless(double value, double bound = kHarmless) { return std::fabs(value) <= bound; }
+
+bool harmless(const TooN::SE3<double>& transform) {
+  for (int i = 0; i < 3; ++i) {
+    if (!harmless(transform.get_translation()[i])) return false;
+    for (int j = 0; j < 3; ++j)
+      if (!harmless(transform.get_rotation().get_matrix()(i, j), 2)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::uint64_t FrameReader::countPoints(int f) {
+  FrameHeader header;
+  readHeader(sdk_, frameCount_, f, header);
+  const TooN::SE3<double> frameTransform = rigidTransform(header.pose, framePoseName(f));
+  std::uint64_t count = 0;
+  bool exact = harmless(frameTransform.inverse()) && harmless(globalTransform_.inverse());
+  for (int x = 0; x < header.sizeX && header.sizeY > 0 && exact; ++x) {
+    for (int y = 0; y < header.sizeY; ++y) {  // without branches on what the pixels hold
+      float px = 0, py = 0, pz = 0;
+      unsigned char c0, c1, c2;
+      const bool point = sdk_.getCartesianAtPixel(x, y, px, py, pz) == 0;
+      const bool both = point & (sdk_.getColourAtPixel(x, y, c0, c1, c2) == 0);
+      exact &= !both || (harmless(px) & harmless(py) & harmless(pz));
+      count += both;
+    }
+  }
+  if (exact) return count;
+  Frame frame;  // the points themselves tell
+  read(f, frame);
+  count = 0;
+  for (std::size_t i = 0; i < frame.points.size(); i += 3) {
+    count += !(std::isnan(frame.points[i]) || std::isnan(frame.points[i + 1]) ||
+               std::isnan(frame.points[i + 2]));
+  }
+  return count;
 }
 
 Eigen::Matrix4d FrameReader::framePose(int f) {

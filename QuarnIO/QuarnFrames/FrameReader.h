@@ -64,6 +64,11 @@ class FrameReader {
   // rotation; `frame` is then in no particular state.
   void read(int f, Frame& frame);
 
+  // How many of the points read(f) gives have no NaN coordinate, counted from the SDK's pixels
+  // alone where no NaN can come of them (finite poses, coordinates within 1e30: nothing
+  // overflows), else by read(f). Throws as read() does.
+  std::uint64_t countPoints(int f);
+
   // Frame f's pose without its pixels: T_g_r^-1 * T_f^-1 as a homogeneous matrix (rotation
   // block, translation in column 3, last row 0 0 0 1), which maps a point of the frame to
   // the output up to the two roundings. Throws as read() does.

@@ -40,32 +40,30 @@ std::string scanOpenProblem(const std::string& path) {
   return describeOpenStatus(path, sdk.open(sdkPath(path).c_str(), nullptr));
 }
 
-namespace {
-
-// Whole megabytes (10^6 bytes), rounded down (`up`: up): never more available, nor less
-// needed, than there is.
-std::string megabytes(std::uint64_t bytes, bool up = false) {
-  return std::to_string(bytes / 1000000 + (up && bytes % 1000000 != 0)) + " MB";
+std::string MemoryShortage::needed() const {
+  return std::to_string(neededBytes / 1000000 + (neededBytes % 1000000 != 0)) + " MB";
 }
 
-}  // namespace
+std::string MemoryShortage::available() const {
+  return std::to_string(availableBytes / 1000000) + " MB";
+}
 
-std::string importProblem(const std::string& scan) {
+ImportProblem findImportProblem(const std::string& scan) {
   DotProductAPI sdk;
   const std::string problem = describeOpenStatus(scan, sdk.open(sdkPath(scan).c_str(), nullptr));
-  if (!problem.empty()) return problem;
+  if (!problem.empty()) return {problem, std::nullopt};
   std::uint64_t pixels = 0;  // of every frame, as the plug-in counts them
   for (int f = 0; f < sdk.getFrameCount(); ++f) {
-    if (sdk.openFrame(f) != scan::kOk) return std::string();  // the plug-in's read says why
+    if (sdk.openFrame(f) != scan::kOk) return {};  // the plug-in's read says why
     pixels += static_cast<std::uint64_t>(std::max(sdk.getFrameSizeX(), 0)) *
               static_cast<std::uint64_t>(std::max(sdk.getFrameSizeY(), 0));
   }
   const std::uint64_t needed = pixels * kOutputBytesPerPixel;
   const std::optional<std::uint64_t> available = availableMemoryBytes();
-  if (memoryAdmitsWithin(needed, available)) return std::string();
-  // What the output could have: the reserve is not the output's.
-  return "needs " + megabytes(needed, true) + " of memory, " +
-         megabytes(*available - std::min(*available, kMemoryReserveBytes)) + " available";
+  if (memoryAdmitsWithin(needed, available)) return {};
+  const MemoryShortage shortage{needed, *available - std::min(*available, kMemoryReserveBytes)};
+  return {"needs " + shortage.needed() + " of memory, " + shortage.available() + " available",
+          shortage};
 }
 
 std::string readThroughPlugin(const PluginLibrary& plugin, const std::string& scan,

@@ -1,4 +1,5 @@
-import distributed, errno, json, os, pickle, re, resource, signal, socket, subprocess, sys
+import contextlib, distributed, errno, json, os, pickle, re, resource, signal, socket
+import subprocess, sys
 import numpy as np, open3d as o3d, pytest, quarn
 
 # A child's peak memory over the 27 bytes per pixel of its read's output, or its ScanError in
@@ -16,7 +17,8 @@ def d(tmp_path_factory):
     d, tool = tmp_path_factory.mktemp("scans"), os.environ["QUARN_TOOL"]
     for args in (["sample", "-o", d / "s.scan", "--frames", "5", "--width", "160", "--height", "120"],
                  ["sample", "-o", d / "big.scan"], ["import", d / "s.scan", "-o", d / "s.ply", "--preview", d / "s.png"],
-                 ["import", d / "s.scan", "-o", d / "s.PCD"], ["import", d / "s.scan", "-o", d / "s.xyz"]):
+                 ["import", d / "s.scan", "-o", d / "s.PCD"], ["import", d / "s.scan", "-o", d / "s.xyz"],
+                 ["import", d / "big.scan", "-o", d / "big.ply", "--preview", d / "big.png"]):
         subprocess.run([tool, *args], check=True, capture_output=True)
     return d
 
@@ -53,19 +55,51 @@ def test_pcd_and_xyz_hold_the_ply_points_to_the_bit(d):
     assert same(text[:, 3:] / 255.0, colours) and len(points) > 1 << 16
 
 
-# quarn under a process limit: its reason, and no file.
-LIMITS = {"ulimit -v": (resource.RLIMIT_AS, 100 << 20, "big.scan", r"needs 83 MB of memory, \d+ MB available"),
-          "full disk": (resource.RLIMIT_FSIZE, 100000, "s.scan", r"cannot write .*out.ply: File too large")}
-
-
-@pytest.mark.parametrize("limit, value, scan, reason", LIMITS.values(), ids=LIMITS.keys())
-def test_a_process_limit_is_told_and_leaves_no_file(d, tmp_path, limit, value, scan, reason):
+def test_a_full_disk_is_told_and_leaves_no_file(d, tmp_path):
     def limited():
         signal.signal(signal.SIGXFSZ, signal.SIG_IGN)  # the write fails instead
-        resource.setrlimit(limit, (value, value))
-    run = subprocess.run([os.environ["QUARN_TOOL"], "import", d / scan, "-o", tmp_path / "out.ply"],
+        resource.setrlimit(resource.RLIMIT_FSIZE, (100000, 100000))
+    run = subprocess.run([os.environ["QUARN_TOOL"], "import", d / "s.scan", "-o", tmp_path / "out.ply"],
                          preexec_fn=limited, capture_output=True, text=True)
-    assert run.returncode == 1 and re.search(reason, run.stderr) and not os.listdir(tmp_path), run.stderr
+    assert run.returncode == 1 and re.search(r"cannot write .*out.ply: File too large", run.stderr), run.stderr
+    assert not os.listdir(tmp_path)
+
+
+@contextlib.contextmanager
+def memory_cgroup(limit):  # its folder, to write a child's pid to cgroup.procs
+    v1 = os.path.exists("/sys/fs/cgroup/memory/memory.limit_in_bytes")
+    group = f"/sys/fs/cgroup{'/memory' if v1 else ''}/quarn-test-{os.getpid()}"
+    if not os.access(os.path.dirname(group), os.W_OK) or not v1 and "memory" not in open(
+            "/sys/fs/cgroup/cgroup.subtree_control").read():
+        pytest.skip("no memory cgroup (v1, or v2 with the controller) to put a child into")
+    os.mkdir(group)
+    try:
+        open(group + ("/memory.limit_in_bytes" if v1 else "/memory.max"), "w").write(str(limit))
+        yield group
+    finally:
+        os.rmdir(group)
+
+
+# Where the whole read (83 MB) does not fit, quarn import streams, says so, and writes the same
+# bytes: in a memory cgroup of a quarter of it, and under ulimit -v.
+STREAMED = {"cgroup": ("cgroup", []), "cgroup --stream": ("cgroup", ["--stream"]), "ulimit -v": ("ulimit", [])}
+
+
+@pytest.mark.parametrize("limit, flags", STREAMED.values(), ids=STREAMED.keys())
+def test_what_does_not_fit_streams_to_the_same_bytes(d, tmp_path, limit, flags):
+    out = tmp_path / "big.ply", tmp_path / "big.png"
+    with memory_cgroup(83_000_000 // 4) if limit == "cgroup" else contextlib.nullcontext() as group:
+        def limited():
+            if group:
+                open(group + "/cgroup.procs", "w").write(str(os.getpid()))
+            else:
+                resource.setrlimit(resource.RLIMIT_AS, (100 << 20, 100 << 20))
+        run = subprocess.run([os.environ["QUARN_TOOL"], "import", d / "big.scan", "-o", out[0], "--preview", out[1],
+                              *flags], preexec_fn=limited, capture_output=True, text=True)
+    said = "" if flags else r"streaming frame by frame: the whole read needs 83 MB, \d+ MB available\n"
+    assert run.returncode == 0 and re.fullmatch(said, run.stderr), run.stderr
+    assert re.search(r"^points  2447028 ", run.stdout, re.M), run.stdout
+    assert out[0].read_bytes() == (d / "big.ply").read_bytes() and out[1].read_bytes() == (d / "big.png").read_bytes()
 
 
 def test_a_socket_is_connected_to_and_gets_the_points(d, tmp_path):
@@ -226,17 +260,8 @@ def test_dask_workers_convert_a_folder_as_one_process_does(tmp_path):
 
 
 def test_too_little_memory_is_a_scan_error(d):
-    v1 = os.path.exists("/sys/fs/cgroup/memory/memory.limit_in_bytes")
-    group = f"/sys/fs/cgroup{'/memory' if v1 else ''}/quarn-test-{os.getpid()}"
-    if not os.access(os.path.dirname(group), os.W_OK) or not v1 and "memory" not in open(
-            "/sys/fs/cgroup/cgroup.subtree_control").read():
-        pytest.skip("no memory cgroup (v1, or v2 with the controller) to put a child into")
-    os.mkdir(group)
-    try:  # 83 MB of output in a 64 MB group: admission refuses it (the OOM killer would not)
-        open(group + ("/memory.limit_in_bytes" if v1 else "/memory.max"), "w").write(str(64 << 20))
+    with memory_cgroup(64 << 20) as group:  # 83 MB of output: admission refuses it (the OOM killer would not)
         child = subprocess.run([sys.executable, "-c", CHILD, d / "big.scan", group],
                                capture_output=True, text=True)
-    finally:
-        os.rmdir(group)
     assert re.search(r"ScanError: cannot read .*: needs \d+ MB of memory, \d+ MB available\n$",
                      child.stderr), (child.returncode, child.stderr)

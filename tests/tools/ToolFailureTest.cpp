@@ -79,6 +79,7 @@ TEST(ToolFailure, OneLineExitCodeAndNoFileLeft) {
   // clang-format off
   std::vector<Case> cases = {
       {{"import", file("reflected.scan"), "-o", out, "--preview", file("out.png")}, 1, "the plug-in cannot read it"},
+      {{"import", file("reflected.scan"), "-o", out, "--stream"}, 1, "cannot import " + file("reflected.scan") + ": the pose of frame 0 is not a rotation"},
       {{"import", goodScan, "-o", out, "--plugin", file("missing.so")}, 1, "cannot load the plug-in " + file("missing.so")},
       // A library, but not the plug-in: the SDK library lacks the exports.
       {{"import", goodScan, "-o", out, "--plugin", QUARN_SDK_PATH}, 1, "lacks readDotProduct or readDotProductNumberOfScans"},

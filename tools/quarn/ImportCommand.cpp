@@ -6,7 +6,8 @@
 #include <vector>
 
 #include "DotProductAPI.h"
-#include "Formatted.h"
+#include "FrameReader.h"
+#include "ImportReport.h"
 #include "OutputFile.h"
 #include "Platform.h"
 #include "PluginLibrary.h"
@@ -15,6 +16,7 @@
 #include "PreviewRenderer.h"
 #include "ScanProblem.h"
 #include "Seconds.h"
+#include "StreamedImport.h"
 
 namespace fs = std::filesystem;
 
@@ -26,11 +28,77 @@ fs::path defaultPluginPath(const fs::path& executable) {
 
 namespace {
 
-std::string outputName(const std::string& path) { return path == "-" ? "standard output" : path; }
+std::runtime_error importError(const ImportOptions& options, const std::string& reason) {
+  return std::runtime_error("cannot import " + options.scan + ": " + reason);
+}
+
+// The outputs, opened: unwritable ones fail here, before the read.
+struct Outputs {
+  explicit Outputs(const ImportOptions& options) : points(options.output) {
+    if (!options.preview.empty()) preview = std::make_unique<scan::OutputFile>(options.preview);
+  }
+  void commit() {
+    points.commit();
+    if (preview) preview->commit();
+  }
+
+  scan::OutputFile points;
+  std::unique_ptr<scan::OutputFile> preview;
+};
+
+ImportReport importThroughPlugin(const ImportOptions& options, PointFormat format,
+                                 std::ostream& out) {
+  Outputs outputs(options);
+  const PluginLibrary plugin(options.plugin);
+  out << "plug-in " << options.plugin << '\n';
+  out.flush();  // the plug-in prints its own lines, perhaps through another runtime
+
+  ImportReport report;
+  const Clock::time_point start = Clock::now();
+  PluginScan read;
+  const std::string readProblem = readThroughPlugin(plugin, options.scan, read);
+  if (!readProblem.empty()) throw importError(options, readProblem);
+  report.readSeconds = secondsSince(start);
+
+  const Clock::time_point writeStart = Clock::now();
+  const PointCloud cloud = validPoints(read.points, read.colours);
+  report.pixels = static_cast<std::uint64_t>(read.points.cols());
+  report.bounds = cloud.bounds;
+  read = PluginScan();  // the output's memory is not needed beside the cloud's
+  writePoints(*makePointWriter(format, outputs.points.stream(), cloud.size()), cloud);
+  report.writeSeconds = secondsSince(writeStart);
+  if (outputs.preview) {
+    const Clock::time_point previewStart = Clock::now();
+    writePng(outputs.preview->stream(),
+             renderPreview(cloud, options.previewWidth, options.previewHeight));
+    report.previewSeconds = secondsSince(previewStart);
+  }
+  outputs.commit();
+
+  DotProductAPI sdk;  // the frame count, which the plug-in only prints
+  if (sdk.open(sdkPath(options.scan).c_str(), nullptr) == 0) report.frames = sdk.getFrameCount();
+  return report;
+}
+
+ImportReport importFrameByFrame(const ImportOptions& options, PointFormat format,
+                                std::ostream& out) {
+  try {
+    FrameReader reader(options.scan);
+    Outputs outputs(options);
+    out << "read    frame by frame\n";
+    std::ostream* preview = outputs.preview ? &outputs.preview->stream() : nullptr;
+    const ImportReport report = streamScan(reader, options.scan, format, outputs.points.stream(),
+                                           preview, options.previewWidth, options.previewHeight);
+    outputs.commit();
+    return report;
+  } catch (const FrameError& e) {
+    throw importError(options, e.what());
+  }
+}
 
 }  // namespace
 
-void importScan(const ImportOptions& options, std::ostream& out) {
+void importScan(const ImportOptions& options, std::ostream& out, std::ostream& notes) {
   // A wrong command line is told before anything is read or written.
   std::vector<std::string> outputs = {options.output};
   if (!options.preview.empty()) outputs.push_back(options.preview);
@@ -38,60 +106,20 @@ void importScan(const ImportOptions& options, std::ostream& out) {
   const PointFormat format = pointFormatOf(options.output);
   if (!options.preview.empty()) checkPictureFormat(options.preview);
 
-  const std::string problem = importProblem(options.scan);
-  if (!problem.empty()) throw std::runtime_error("cannot import " + options.scan + ": " + problem);
-  // Unwritable outputs fail here, before the read.
-  scan::OutputFile points(options.output);
-  std::unique_ptr<scan::OutputFile> preview;
-  if (!options.preview.empty()) preview = std::make_unique<scan::OutputFile>(options.preview);
-
-  const PluginLibrary plugin(options.plugin);
-  out << "plug-in " << options.plugin << '\n';
-  out.flush();  // the plug-in prints its own lines, perhaps through another runtime
-
-  const Clock::time_point start = Clock::now();
-  PluginScan read;
-  const std::string readProblem = readThroughPlugin(plugin, options.scan, read);
-  if (!readProblem.empty()) {
-    throw std::runtime_error("cannot import " + options.scan + ": " + readProblem);
+  bool stream = options.stream;
+  if (!stream) {
+    const ImportProblem problem = findImportProblem(options.scan);
+    if (problem.memory) {
+      notes << "streaming frame by frame: the whole read needs " << problem.memory->needed() << ", "
+            << problem.memory->available() << " available" << std::endl;
+      stream = true;
+    } else if (!problem.reason.empty()) {
+      throw importError(options, problem.reason);
+    }
   }
-  const double readSeconds = secondsSince(start);
-
-  const Clock::time_point writeStart = Clock::now();
-  const PointCloud cloud = validPoints(read.points, read.colours);
-  const Eigen::Index pixels = read.points.cols();
-  read = PluginScan();  // the output's memory is not needed beside the cloud's
-  writePoints(*makePointWriter(format, points.stream(), cloud.size()), cloud);
-  const double writeSeconds = secondsSince(writeStart);
-  double previewSeconds = 0;
-  if (preview) {
-    const Clock::time_point previewStart = Clock::now();
-    writePng(preview->stream(), renderPreview(cloud, options.previewWidth, options.previewHeight));
-    previewSeconds = secondsSince(previewStart);
-  }
-  points.commit();
-  if (preview) preview->commit();
-
-  DotProductAPI sdk;  // the frame count, which the plug-in only prints
-  if (sdk.open(sdkPath(options.scan).c_str(), nullptr) == 0)
-    out << "frames  " << sdk.getFrameCount() << '\n';
-  out << "pixels  " << pixels << '\n';
-  out << "points  " << cloud.size();
-  if (pixels > 0) out << " (" << formatted("%.1f", 100.0 * cloud.size() / pixels) << " %)";
-  out << '\n';
-  out << "bounds ";
-  if (cloud.size() == 0) out << " no points";
-  for (std::size_t i = 0; i < 3 && cloud.size() > 0; ++i) {
-    out << ' ' << "xyz"[i] << " [" << formatted("%.4f", cloud.low[i]) << ", "
-        << formatted("%.4f", cloud.high[i]) << ']';
-  }
-  out << '\n';
-  out << "time    read " << formatted("%.2f", readSeconds) << " s, " << formatName(format) << ' '
-      << formatted("%.2f", writeSeconds) << " s";
-  if (preview) out << ", preview " << formatted("%.2f", previewSeconds) << " s";
-  out << '\n' << "wrote   " << outputName(options.output);
-  if (preview) out << ", " << outputName(options.preview);
-  out << '\n';
+  const ImportReport report =
+      stream ? importFrameByFrame(options, format, out) : importThroughPlugin(options, format, out);
+  printImportReport(out, report, format, options.output, options.preview);
 }
 
 }  // namespace quarn::tool

@@ -17,11 +17,7 @@ PointCloud validPoints(const Eigen::MatrixXd& points, const ColourMatrix& colour
     const std::array<float, 3> p = {static_cast<float>(points(0, c)),
                                     static_cast<float>(points(1, c)),
                                     static_cast<float>(points(2, c))};
-    if (cloud.points.empty()) cloud.low = cloud.high = p;
-    for (int i = 0; i < 3; ++i) {
-      cloud.low[i] = std::min(cloud.low[i], p[i]);
-      cloud.high[i] = std::max(cloud.high[i], p[i]);
-    }
+    cloud.bounds.add(p.data());
     cloud.points.push_back(p);
     cloud.colours.push_back({colours(0, c), colours(1, c), colours(2, c)});
   }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -9,12 +10,27 @@
 
 namespace quarn::tool {
 
+// The bounding box of points taken one after another, in their order (which decides the sign
+// of a zero bound); zero while there are none.
+struct PointBounds {
+  std::array<float, 3> low{}, high{};
+  std::uint64_t count = 0;
+
+  void add(const float* p) {
+    if (count++ == 0) low = high = {p[0], p[1], p[2]};
+    for (int i = 0; i < 3; ++i) {
+      low[i] = std::min(low[i], p[i]);
+      high[i] = std::max(high[i], p[i]);
+    }
+  }
+};
+
 // The valid points of a read, in single precision (every coordinate the plug-in returns is a
 // float value, so nothing is lost), with their colours.
 struct PointCloud {
   std::vector<std::array<float, 3>> points;
   std::vector<std::array<std::uint8_t, 3>> colours;
-  std::array<float, 3> low{}, high{};  // bounding box; zero when empty
+  PointBounds bounds;
 
   std::size_t size() const { return points.size(); }
 };

@@ -118,12 +118,17 @@ void PointWriter::write(const float* xyz, const std::uint8_t* rgb, std::size_t c
   written_ += count;
 }
 
+bool countFirst(PointFormat format) { return format != PointFormat::xyz; }
+
 void PointWriter::finish() const {
-  if (written_ != count_) throw std::logic_error("fewer points than announced");
+  if (written_ != count_ && count_ != kUncounted)
+    throw std::logic_error("fewer points than announced");
 }
 
 std::unique_ptr<PointWriter> makePointWriter(PointFormat format, std::ostream& out,
                                              std::uint64_t count) {
+  if (countFirst(format) && count == PointWriter::kUncounted)
+    throw std::logic_error("the format needs the count first");
   switch (format) {
     case PointFormat::pcd:
       return std::make_unique<PcdWriter>(out, count);

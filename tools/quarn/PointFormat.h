@@ -27,8 +27,14 @@ const char* formatName(PointFormat format);
 // Throws std::invalid_argument likewise unless `path` names a PNG picture (or has no extension).
 void checkPictureFormat(const std::string& path);
 
+// True when the file's header holds the point count (PLY, PCD): it must be known first.
+bool countFirst(PointFormat format);
+
 class PointWriter {
  public:
+  // For a format that needs no count first: any number of points.
+  static constexpr std::uint64_t kUncounted = ~std::uint64_t{0};
+
   virtual ~PointWriter() = default;
   // Appends `count` points: point i at xyz[3i], xyz[3i + 1], xyz[3i + 2], its colour at
   // rgb[3i], rgb[3i + 1], rgb[3i + 2]. Throws std::logic_error beyond the count announced.
@@ -44,7 +50,8 @@ class PointWriter {
   std::uint64_t count_, written_ = 0;
 };
 
-// A writer of `count` points in `format` to `out`; the header is written at once.
+// A writer of `count` points in `format` to `out` (kUncounted where countFirst() is false); the
+// header is written at once.
 std::unique_ptr<PointWriter> makePointWriter(PointFormat format, std::ostream& out,
                                              std::uint64_t count);
 

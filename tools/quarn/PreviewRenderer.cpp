@@ -15,87 +15,101 @@ namespace quarn::tool {
 
 namespace {
 
-using Vec3 = Eigen::Vector3d;
-
 void appendToStream(void* context, void* data, int size) {
   static_cast<std::ostream*>(context)->write(static_cast<const char*>(data), size);
 }
 
 }  // namespace
 
-Image renderPreview(const PointCloud& cloud, int width, int height) {
-  Image image;
-  image.width = width;
-  image.height = height;
-  image.rgb.resize(static_cast<std::size_t>(width) * height * 3);
+PreviewRenderer::PreviewRenderer(int width, int height, const PointBounds& bounds)
+    : count_(bounds.count), minX_(HUGE_VAL), maxX_(-HUGE_VAL), minY_(HUGE_VAL), maxY_(-HUGE_VAL) {
+  image_.width = width;
+  image_.height = height;
+  image_.rgb.resize(static_cast<std::size_t>(width) * height * 3);
   for (int row = 0; row < height; ++row) {  // a dark vertical gradient behind the cloud
     const double t = static_cast<double>(row) / std::max(1, height - 1);
     for (int column = 0; column < width; ++column) {
-      std::uint8_t* pixel = &image.rgb[(static_cast<std::size_t>(row) * width + column) * 3];
+      std::uint8_t* pixel = &image_.rgb[(static_cast<std::size_t>(row) * width + column) * 3];
       pixel[0] = static_cast<std::uint8_t>(28 + 22 * t);
       pixel[1] = static_cast<std::uint8_t>(32 + 24 * t);
       pixel[2] = static_cast<std::uint8_t>(40 + 28 * t);
     }
   }
-  if (cloud.size() == 0) return image;
 
-  const Vec3 low(cloud.low[0], cloud.low[1], cloud.low[2]);
-  const Vec3 high(cloud.high[0], cloud.high[1], cloud.high[2]);
+  const Vec3 low(bounds.low[0], bounds.low[1], bounds.low[2]);
+  const Vec3 high(bounds.high[0], bounds.high[1], bounds.high[2]);
   const Vec3 centre = (low + high) / 2;
-  const double radius = std::max((high - low).norm() / 2, 1e-3);
+  radius_ = std::max((high - low).norm() / 2, 1e-3);
   // Looking down at about 35 degrees from the low x, low y side.
   const Vec3 back = Vec3(-1.0, -1.35, 1.1).normalized();
-  const Vec3 eye = centre + 2.5 * radius * back;
-  const Vec3 forward = -back;
-  const Vec3 right = forward.cross(Vec3::UnitZ()).normalized();
-  const Vec3 up = right.cross(forward);
+  eye_ = centre + 2.5 * radius_ * back;
+  forward_ = -back;
+  right_ = forward_.cross(Vec3::UnitZ()).normalized();
+  up_ = right_.cross(forward_);
+}
 
+void PreviewRenderer::frame(const float* xyz, std::size_t count) {
   // Frame the cloud: fit the extent of its projection, with a margin, to the image. (The
   // bounding box's corners would leave the unseen parts of a room empty.)
-  double minX = HUGE_VAL, maxX = -HUGE_VAL, minY = HUGE_VAL, maxY = -HUGE_VAL;
-  for (const auto& point : cloud.points) {
-    const Vec3 v = Vec3(point[0], point[1], point[2]) - eye;
-    const double depth = v.dot(forward);
-    minX = std::min(minX, v.dot(right) / depth);
-    maxX = std::max(maxX, v.dot(right) / depth);
-    minY = std::min(minY, v.dot(up) / depth);
-    maxY = std::max(maxY, v.dot(up) / depth);
+  for (std::size_t i = 0; i < count; ++i) {
+    const Vec3 v = Vec3(xyz[3 * i], xyz[3 * i + 1], xyz[3 * i + 2]) - eye_;
+    const double depth = v.dot(forward_);
+    minX_ = std::min(minX_, v.dot(right_) / depth);
+    maxX_ = std::max(maxX_, v.dot(right_) / depth);
+    minY_ = std::min(minY_, v.dot(up_) / depth);
+    maxY_ = std::max(maxY_, v.dot(up_) / depth);
   }
-  const double scale =
-      0.94 * std::min(width / std::max(maxX - minX, 1e-9), height / std::max(maxY - minY, 1e-9));
-  const double offsetX = width / 2.0 - scale * (minX + maxX) / 2;
-  const double offsetY = height / 2.0 + scale * (minY + maxY) / 2;
+}
 
+void PreviewRenderer::fitFrame() {
+  const int width = image_.width, height = image_.height;
+  scale_ = 0.94 *
+           std::min(width / std::max(maxX_ - minX_, 1e-9), height / std::max(maxY_ - minY_, 1e-9));
+  offsetX_ = width / 2.0 - scale_ * (minX_ + maxX_) / 2;
+  offsetY_ = height / 2.0 + scale_ * (minY_ + maxY_) / 2;
   // Splats about as wide as the gaps between the points of a surface evenly covered.
-  const double splatWorld = 2.0 * radius / std::sqrt(static_cast<double>(cloud.size()));
-  const double nearDepth = 1.5 * radius, farDepth = 3.5 * radius;
-  std::vector<float> depthBuffer(static_cast<std::size_t>(width) * height,
-                                 std::numeric_limits<float>::infinity());
+  splatWorld_ = 2.0 * radius_ / std::sqrt(static_cast<double>(count_));
+  nearDepth_ = 1.5 * radius_;
+  farDepth_ = 3.5 * radius_;
+  depthBuffer_.assign(static_cast<std::size_t>(width) * height,
+                      std::numeric_limits<float>::infinity());
+  framed_ = true;
+}
 
-  for (std::size_t i = 0; i < cloud.size(); ++i) {
-    const Vec3 v = Vec3(cloud.points[i][0], cloud.points[i][1], cloud.points[i][2]) - eye;
-    const double depth = v.dot(forward);
+void PreviewRenderer::draw(const float* xyz, const std::uint8_t* rgb, std::size_t count) {
+  if (count > 0 && !framed_) fitFrame();
+  const int width = image_.width, height = image_.height;
+  for (std::size_t i = 0; i < count; ++i) {
+    const Vec3 v = Vec3(xyz[3 * i], xyz[3 * i + 1], xyz[3 * i + 2]) - eye_;
+    const double depth = v.dot(forward_);
     if (!(depth > 1e-6)) continue;
-    const double px = offsetX + scale * v.dot(right) / depth;
-    const double py = offsetY - scale * v.dot(up) / depth;
-    const int size = std::clamp(static_cast<int>(std::lround(splatWorld * scale / depth)), 1, 6);
+    const double px = offsetX_ + scale_ * v.dot(right_) / depth;
+    const double py = offsetY_ - scale_ * v.dot(up_) / depth;
+    const int size = std::clamp(static_cast<int>(std::lround(splatWorld_ * scale_ / depth)), 1, 6);
     const int x0 = static_cast<int>(std::floor(px - size / 2.0 + 0.5));
     const int y0 = static_cast<int>(std::floor(py - size / 2.0 + 0.5));
     // Farther points darker, for a sense of depth.
     const double fade =
-        1.0 - 0.35 * std::clamp((depth - nearDepth) / (farDepth - nearDepth), 0.0, 1.0);
+        1.0 - 0.35 * std::clamp((depth - nearDepth_) / (farDepth_ - nearDepth_), 0.0, 1.0);
     for (int y = std::max(y0, 0); y < std::min(y0 + size, height); ++y) {
       for (int x = std::max(x0, 0); x < std::min(x0 + size, width); ++x) {
         const std::size_t at = static_cast<std::size_t>(y) * width + x;
-        if (depth >= depthBuffer[at]) continue;
-        depthBuffer[at] = static_cast<float>(depth);
+        if (depth >= depthBuffer_[at]) continue;
+        depthBuffer_[at] = static_cast<float>(depth);
         for (int c = 0; c < 3; ++c)
-          image.rgb[at * 3 + c] =
-              static_cast<std::uint8_t>(std::lround(cloud.colours[i][c] * fade));
+          image_.rgb[at * 3 + c] = static_cast<std::uint8_t>(std::lround(rgb[3 * i + c] * fade));
       }
     }
   }
-  return image;
+}
+
+Image renderPreview(const PointCloud& cloud, int width, int height) {
+  static_assert(sizeof(cloud.points[0]) == 3 * sizeof(float) && sizeof(cloud.colours[0]) == 3);
+  PreviewRenderer renderer(width, height, cloud.bounds);
+  const float* xyz = cloud.points.empty() ? nullptr : cloud.points[0].data();
+  renderer.frame(xyz, cloud.size());
+  renderer.draw(xyz, cloud.colours.empty() ? nullptr : cloud.colours[0].data(), cloud.size());
+  return renderer.image();
 }
 
 void writePng(std::ostream& out, const Image& image) {

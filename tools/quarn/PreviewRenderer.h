@@ -1,8 +1,11 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <ostream>
 #include <vector>
+
+#include <Eigen/Core>
 
 #include "PointCloud.h"
 
@@ -13,8 +16,38 @@ struct Image {
   std::vector<std::uint8_t> rgb;  // row by row, top row first
 };
 
-// Renders the cloud as square point splats with a depth buffer, seen obliquely from above
-// (z up) from a distance set by its bounding box, the cloud filling the picture.
+// Draws points as square splats with a depth buffer, seen obliquely from above (z up) from a
+// distance set by their bounding box, the points filling the picture. In stages, so that the
+// points can come in pieces, a whole cloud or frame by frame: the camera from the bounds,
+// then every point once to frame the picture, then every point again, in the same order, to
+// draw it.
+class PreviewRenderer {
+ public:
+  PreviewRenderer(int width, int height, const PointBounds& bounds);
+
+  // The first pass: `count` points, x, y, z each.
+  void frame(const float* xyz, std::size_t count);
+  // The second pass, after the whole first one: the points again, with their colours.
+  void draw(const float* xyz, const std::uint8_t* rgb, std::size_t count);
+  // The picture: the background alone before the second pass.
+  const Image& image() const { return image_; }
+
+ private:
+  using Vec3 = Eigen::Vector3d;
+
+  void fitFrame();
+
+  Image image_;
+  std::uint64_t count_;
+  Vec3 eye_, forward_, right_, up_;
+  double radius_ = 0;
+  double minX_, maxX_, minY_, maxY_;  // of the projection, from the first pass
+  bool framed_ = false;
+  double scale_ = 0, offsetX_ = 0, offsetY_ = 0, splatWorld_ = 0, nearDepth_ = 0, farDepth_ = 0;
+  std::vector<float> depthBuffer_;
+};
+
+// The preview of a whole cloud.
 Image renderPreview(const PointCloud& cloud, int width, int height);
 
 // Writes the image as PNG.

@@ -119,6 +119,9 @@ int main(int argc, char** argv) {
       ->check(kFileName);
   importCommand->add_option("--preview", import.preview, "A PNG picture of the cloud to write")
       ->check(kFileName);
+  importCommand->add_flag("--stream", import.stream,
+                          "Read the scan frame by frame, in the memory of a frame (the same "
+                          "output; also when the whole read does not fit in memory)");
   importCommand->add_option("--plugin", pluginOption,
                             "The plug-in library (default: where the build or install puts it)");
 

@@ -1,0 +1,91 @@
+// quarn import frame by frame writes what the import of the whole read writes, byte for byte,
+// in each format and the preview, on scans whose frames are empty, have no valid pixel,
+// differ in size, or give points with a NaN coordinate, which both drop.
+
+#include <cmath>
+#include <limits>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "CapturedStdout.h"
+#include "ImportCommand.h"
+#include "ScratchDir.h"
+#include "TestScans.h"
+
+namespace {
+
+using namespace quarn::test;
+
+// The report without its first line (the plug-in's path, or "read frame by frame") and times.
+std::string reportFacts(const std::string& report) {
+  std::istringstream lines(report);
+  std::string line, facts;
+  std::getline(lines, line);
+  while (std::getline(lines, line))
+    if (line.rfind("time", 0) != 0) facts += line + '\n';
+  return facts;
+}
+
+ScanFrame withoutColours(ScanFrame frame) {
+  for (ScanPixel& pixel : frame.pixels) pixel.flags &= ~quarn::scan::kHasColour;
+  return frame;
+}
+
+TEST(StreamedImport, WritesTheWholeReadsBytes) {
+  ScratchDir dir;
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const PoseArray turned = rotationAboutZ(0.5, 1, -2, 0.25), still = rotationAboutZ(0);
+  ScanFrame nanPixel = cyclingFrame(3, 5, turned, 1);
+  nanPixel.pixels[5].y = nan;  // pixels 0, 5, 10 have both
+  // Frame coordinates within floats, but not once moved by 1e38: an infinity, which times the
+  // scan pose's zeros makes a NaN the pixels alone do not show.
+  ScanFrame overflow = cyclingFrame(2, 5, rotationAboutZ(0, 1e38), 2);
+  overflow.pixels[5].x = -3e38f;
+  const ScanFrame nanPose = cyclingFrame(2, 3, rotationAboutZ(0.1, nan), 4);
+  const std::vector<std::pair<std::string, std::vector<ScanFrame>>> scans = {
+      {"sizes",
+       {cyclingFrame(3, 4, turned, 0),
+        {0, 0, turned, {}},
+        withoutColours(cyclingFrame(4, 3, turned, 5)),
+        cyclingFrame(5, 2, still, -3),
+        {6, 0, still, {}},
+        cyclingFrame(1, 1, turned, 9)}},
+      {"nan", {nanPixel, overflow, nanPose, cyclingFrame(4, 4, still, 6)}},
+      {"none", {{0, 0, turned, {}}, withoutColours(cyclingFrame(2, 2, turned, 0))}},
+      {"no frames", {}}};
+  const std::pair<const char*, bool> outputs[] = {{"ply", false}, {"pcd", true}, {"xyz", true}};
+  for (const auto& [name, frames] : scans) {
+    writeScan(dir.file("s.scan"), name == "nan" ? still : turned, frames);
+    for (const auto& [extension, preview] : outputs) {
+      SCOPED_TRACE(name + " to " + extension);
+      std::string bytes[2], pictures[2], reports[2];
+      for (const bool stream : {false, true}) {
+        quarn::tool::ImportOptions options;
+        options.scan = dir.file("s.scan");
+        options.output = dir.file(std::string("out.") + extension);
+        options.preview = preview ? dir.file("out.png") : "";
+        options.plugin = QUARN_PLUGIN_PATH;
+        options.previewWidth = 48;
+        options.previewHeight = 40;
+        options.stream = stream;
+        std::ostringstream report;
+        {
+          CapturedStdout quiet(dir.file("plugin.txt"));  // the plug-in's own lines
+          quarn::tool::importScan(options, report);
+        }
+        bytes[stream] = readText(options.output);
+        if (preview) pictures[stream] = readText(options.preview);
+        reports[stream] = reportFacts(report.str());
+      }
+      EXPECT_TRUE(bytes[0] == bytes[1])
+          << bytes[0].size() << " and " << bytes[1].size() << " bytes";
+      EXPECT_TRUE(pictures[0] == pictures[1]);
+      EXPECT_EQ(reports[0], reports[1]);
+    }
+  }
+}
+
+}  // namespace

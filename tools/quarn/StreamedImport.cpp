@@ -1,0 +1,104 @@
+#include "StreamedImport.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <vector>
+
+#include "FramePipeline.h"
+#include "PreviewRenderer.h"
+#include "Seconds.h"
+
+namespace quarn::tool {
+
+namespace {
+
+bool hasNaN(const float* p) { return std::isnan(p[0]) || std::isnan(p[1]) || std::isnan(p[2]); }
+
+// Drops the points with a NaN coordinate, as the whole read's conversion drops their columns.
+void dropNaN(Frame& frame) {
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < frame.size(); ++i) {
+    if (hasNaN(&frame.points[3 * i])) continue;
+    if (kept != i) {
+      std::memcpy(&frame.points[3 * kept], &frame.points[3 * i], 3 * sizeof(float));
+      std::memcpy(&frame.colours[3 * kept], &frame.colours[3 * i], 3);
+    }
+    ++kept;
+  }
+  frame.points.resize(3 * kept);
+  frame.colours.resize(3 * kept);
+}
+
+using Item = FramePipeline::Item;
+
+void readPoints(FrameReader& reader, Item& item) {
+  reader.read(item.index, item.frame);
+  dropNaN(item.frame);
+}
+
+}  // namespace
+
+ImportReport streamScan(FrameReader& reader, const std::string& scan, PointFormat format,
+                        std::ostream& points, std::ostream* preview, int previewWidth,
+                        int previewHeight) {
+  ImportReport report;
+  report.frames = reader.frameCount();
+  FramePipeline pipeline(reader, scan, pipelineWorkers());
+  const Clock::time_point start = Clock::now();
+  std::vector<std::uint64_t> counts;  // each frame's points, when counted first
+  std::uint64_t total = 0;
+  PointBounds bounds;  // the preview's camera needs them before the points
+  if (preview) {
+    pipeline.pass(readPoints, [&](Item& item) {
+      const Frame& frame = item.frame;
+      for (std::size_t i = 0; i < frame.size(); ++i) bounds.add(&frame.points[3 * i]);
+      total += counts.emplace_back(frame.size());
+    });
+  } else if (countFirst(format)) {
+    pipeline.pass([](FrameReader& r, Item& item) { item.count = r.countPoints(item.index); },
+                  [&](Item& item) { total += counts.emplace_back(item.count); });
+  } else {
+    total = PointWriter::kUncounted;
+  }
+  const auto checked = [&](const Item& item) -> const Frame& {
+    if (!counts.empty() && counts[static_cast<std::size_t>(item.index)] != item.frame.size())
+      throw std::runtime_error("the scan changed while it was read");
+    return item.frame;
+  };
+
+  std::optional<PreviewRenderer> renderer;
+  if (preview) renderer.emplace(previewWidth, previewHeight, bounds);
+  const std::unique_ptr<PointWriter> writer = makePointWriter(format, points, total);
+  pipeline.pass(readPoints, [&](Item& item) {
+    const Frame& frame = checked(item);
+    report.pixels += static_cast<std::uint64_t>(std::max(frame.sizeX, 0)) *
+                     static_cast<std::uint64_t>(std::max(frame.sizeY, 0));
+    for (std::size_t i = 0; i < frame.size(); ++i) report.bounds.add(&frame.points[3 * i]);
+    Clock::time_point at = Clock::now();
+    writer->write(frame.points.data(), frame.colours.data(), frame.size());
+    report.writeSeconds += secondsSince(at);
+    if (!renderer) return;
+    at = Clock::now();
+    renderer->frame(frame.points.data(), frame.size());
+    report.previewSeconds += secondsSince(at);
+  });
+  writer->finish();
+  // Reading: what this thread did not spend writing or framing.
+  report.readSeconds = secondsSince(start) - report.writeSeconds - report.previewSeconds;
+  if (!renderer) return report;
+
+  const Clock::time_point drawStart = Clock::now();
+  pipeline.pass(readPoints, [&](Item& item) {
+    const Frame& frame = checked(item);
+    renderer->draw(frame.points.data(), frame.colours.data(), frame.size());
+  });
+  writePng(*preview, renderer->image());
+  report.previewSeconds += secondsSince(drawStart);
+  return report;
+}
+
+}  // namespace quarn::tool
