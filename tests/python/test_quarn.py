@@ -263,5 +263,10 @@ def test_too_little_memory_is_a_scan_error(d):
     with memory_cgroup(64 << 20) as group:  # 83 MB of output: admission refuses it (the OOM killer would not)
         child = subprocess.run([sys.executable, "-c", CHILD, d / "big.scan", group],
                                capture_output=True, text=True)
+        # A host without quarn's own check: the plug-in returns false rather than being killed.
+        host = subprocess.run([os.environ["QUARN_HOST"], d / "big.scan", quarn.default_plugin()],
+                              preexec_fn=lambda: open(group + "/cgroup.procs", "w").write(str(os.getpid())),
+                              capture_output=True, text=True)
     assert re.search(r"ScanError: cannot read .*: needs \d+ MB of memory, \d+ MB available\n$",
                      child.stderr), (child.returncode, child.stderr)
+    assert host.returncode == 1 and "cannot read the scan" in host.stderr, (host.returncode, host.stderr)
