@@ -11,8 +11,8 @@
 
 // What the SDK reports of a frame besides its pixels.
 struct FrameHeader {
-  int sizeX = 0;
-  int sizeY = 0;
+  int sizeX;  // both filled with the pose by readFrameHeader
+  int sizeY;
   PoseArray pose{};
 };
 

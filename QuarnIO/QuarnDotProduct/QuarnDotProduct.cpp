@@ -44,7 +44,7 @@ bool readScan(const char* path, int scanIndex, Eigen::MatrixXd& points, ColourMa
   if (!globalTransform) return false;
   printGlobalTransform(std::cout, *globalTransform);
 
-  std::int64_t pixelCount = 0;
+  std::int64_t pixelCount;
   if (!countPixels(sdk, frameCount, pixelCount)) return false;
   // Overcommit would hand out storage the process cannot have and kill the host when the
   // pages are touched: refuse what does not fit now. countPixels keeps pixelCount below

@@ -1,6 +1,5 @@
 #include "ByteSource.h"
 
-#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -8,24 +7,21 @@
 namespace quarn::scan {
 namespace {
 
-// std::fseek takes a long, which is 32 bits on Windows; scans can be larger.
+// std::fseek takes a long, which is 32 bits on Windows; scans can be larger. Offsets never pass
+// the file's size, which the same type measured.
 bool seekTo(std::FILE* file, std::uint64_t offset) {
 #if defined(_WIN32)
-  if (offset > static_cast<std::uint64_t>(LLONG_MAX)) return false;
   return _fseeki64(file, static_cast<long long>(offset), SEEK_SET) == 0;
 #else
-  if (offset > static_cast<std::uint64_t>(LONG_MAX)) return false;
   return std::fseek(file, static_cast<long>(offset), SEEK_SET) == 0;
 #endif
 }
 
 bool sizeOf(std::FILE* file, std::uint64_t& size) {
 #if defined(_WIN32)
-  if (_fseeki64(file, 0, SEEK_END) != 0) return false;
-  const long long end = _ftelli64(file);
+  const long long end = _fseeki64(file, 0, SEEK_END) == 0 ? _ftelli64(file) : -1;
 #else
-  if (std::fseek(file, 0, SEEK_END) != 0) return false;
-  const long end = std::ftell(file);
+  const long end = std::fseek(file, 0, SEEK_END) == 0 ? std::ftell(file) : -1;
 #endif
   size = static_cast<std::uint64_t>(end);
   return end >= 0;

@@ -120,25 +120,6 @@ bool sameFile(const std::string& a, const std::string& b) {
   return !firstError && !secondError && firstName == secondName;
 }
 
-// Copies the whole file `from` to `to`; false with errno set when it fails.
-bool copyWhole(int from, int to) {
-  if (seekIn(from, 0, SEEK_SET) != 0) return false;
-  char block[1 << 16];
-  for (;;) {
-#if defined(_WIN32)
-    const long long got = _read(from, block, sizeof block);
-#else
-    const long long got = read(from, block, sizeof block);
-#endif
-    if (got <= 0) return got == 0;
-    for (long long done = 0; done < got;) {
-      const long long put = writeTo(to, block + done, static_cast<std::size_t>(got - done));
-      if (put < 0 && errno != EINTR) return false;
-      done += put > 0 ? put : 0;
-    }
-  }
-}
-
 }  // namespace
 
 // Writes to a file descriptor through a buffer, keeping the first failure's errno.
@@ -150,6 +131,20 @@ class DescriptorBuffer : public std::streambuf {
   }
   int fd() const { return fd_; }
   int error() const { return error_; }
+  // Appends the whole file `from`, from its start.
+  void copyFrom(int from) {
+    if (seekIn(from, 0, SEEK_SET) != 0) fail(errno);
+    for (long long got = 1; got > 0 && error_ == 0;) {
+#if defined(_WIN32)
+      got = _read(from, pptr(), static_cast<unsigned>(epptr() - pptr()));
+#else
+      got = read(from, pptr(), static_cast<std::size_t>(epptr() - pptr()));
+#endif
+      if (got == -1) fail(errno);
+      if (got > 0) pbump(static_cast<int>(got));
+      if (pptr() == epptr()) drain();
+    }
+  }
   // Writes out the buffer and closes the file; false with error() set when either fails.
   bool finish() {
     drain();
@@ -189,7 +184,7 @@ class DescriptorBuffer : public std::streambuf {
     for (const char* p = pbase(); p < pptr() && error_ == 0;) {
       const long long written = writeTo(fd_, p, static_cast<std::size_t>(pptr() - p));
       if (written >= 0) p += written;
-      if (written < 0 && errno != EINTR) error_ = errno;
+      if (written == -1 && errno != EINTR) error_ = errno;
     }
     reset();
     return error_ == 0;
@@ -229,8 +224,7 @@ void OutputFile::openTarget([[maybe_unused]] bool seeks) {
   FileStatus old{};
   bool exists = false;
   if (path_ == "-") {
-    std::cout.flush();
-    std::fflush(stdout);
+    std::cout.flush();  // and C's stdout, which it writes through
 #if defined(_WIN32)
     fd = _dup(1);
     if (fd >= 0) _setmode(fd, _O_BINARY);  // no byte becomes "\r\n"
@@ -269,7 +263,7 @@ void OutputFile::openTarget([[maybe_unused]] bool seeks) {
 #if defined(__linux__)
   const fs::path folder = fs::u8path(target_).parent_path();
   fd = open(folder.empty() ? "." : folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
-  unnamed_ = fd >= 0;
+  unnamed_ = fd != -1;
   // Refused by the file system, or no such folder: the temporary name then says which.
 #endif
   if (fd < 0) {
@@ -288,10 +282,9 @@ void OutputFile::openTarget([[maybe_unused]] bool seeks) {
 
 OutputFile::~OutputFile() {
   buffer_.reset();  // an unnamed file goes with its last descriptor
-  if (spool_ >= 0) closeFile(spool_);
-  if (committed_ || tempPath_.empty()) return;
+  if (spool_ != -1) closeFile(spool_);
   std::error_code ignored;
-  fs::remove(fs::u8path(tempPath_), ignored);
+  if (!committed_ && !tempPath_.empty()) fs::remove(fs::u8path(tempPath_), ignored);
 }
 
 OutputFileError OutputFile::error() const {
@@ -321,16 +314,15 @@ void OutputFile::linkIntoPlace() {
 
 void OutputFile::commit() {
   if (!stream_.flush()) throw error();
-  if (spool_ >= 0 && !copyWhole(buffer_->fd(), spool_)) buffer_->fail(errno);
-  if (unnamed_) {
-    linkIntoPlace();
-    committed_ = true;  // it has its name now, whatever the close below says
+  if (spool_ != -1) {  // the pipe gets the whole file now
+    DescriptorBuffer pipe(spool_);
+    spool_ = -1;
+    pipe.copyFrom(buffer_->fd());
+    if (!pipe.finish()) buffer_->fail(pipe.error());
   }
+  if (unnamed_) linkIntoPlace();  // named now, whatever the close below says
   if (!buffer_->finish()) throw error();
-  if (unnamed_ || direct_) {
-    committed_ = true;
-    return;
-  }
+  if (tempPath_.empty()) return;
   std::error_code error;
   fs::rename(fs::u8path(tempPath_), fs::u8path(target_), error);
   if (error) throw OutputFileError(path_, error.message());

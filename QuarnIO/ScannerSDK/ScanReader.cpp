@@ -70,10 +70,8 @@ int ScanReader::validate() {
   // for at least its own bytes of the file.
   std::uint64_t end = kHeaderSize + count * kTableEntrySize;
   for (const std::uint64_t offset : offsets) {
-    if (offset < end || offset > fileSize || fileSize - offset < kFrameHeaderSize) {
-      return kDamaged;
-    }
-    unsigned char frameHeader[kFrameHeaderSize];
+    if (offset < end) return kDamaged;
+    unsigned char frameHeader[kFrameHeaderSize];  // its read fails unless it lies in the file
     if (!source_->read(offset, frameHeader, sizeof frameHeader)) return kDamaged;
     FrameInfo info;
     info.pixelOffset = offset + kFrameHeaderSize;

@@ -75,13 +75,8 @@ void ScanWriter::finish() {
   }
   if (!file_->stream().seekp(static_cast<std::streamoff>(kHeaderSize))) fail();
   write(offsets_.data(), offsets_.size() * kTableEntrySize);
-  try {
-    file_->commit();
-  } catch (const OutputFileError&) {
-    file_.reset();
-    throw;
-  }
-  file_.reset();
+  const std::unique_ptr<OutputFile> file = std::move(file_);  // finished, whether or not it commits
+  file->commit();
 }
 
 void writeScan(const std::string& path, const PoseArray& scanPose,

@@ -112,6 +112,11 @@ def test_a_socket_is_connected_to_and_gets_the_points(d, tmp_path):
         connection = server.accept()[0]
         got = b"".join(iter(lambda: connection.recv(1 << 16), b""))
     assert run.wait() == 0 and got == (d / "s.ply").read_bytes()
+    # Nobody listens any more: refused, and the socket stays.
+    run = subprocess.run([os.environ["QUARN_TOOL"], "import", d / "s.scan", "-o", tmp_path / "s.ply"],
+                         capture_output=True, text=True)
+    assert run.returncode == 1 and run.stderr.endswith("s.ply: Connection refused\n"), run.stderr
+    assert (tmp_path / "s.ply").is_socket()
 
 
 PIXEL = np.dtype([("xyz", "<f4", 3), ("flags", "u1"), ("colour", "u1", 3)])

@@ -154,7 +154,7 @@ TEST(ToolFailure, OutputTargetsKeepWhatIsThere) {
   // clang-format off
   std::vector<Case> cases = {
       {{"import", s, "-o", file("hard.scan")}, 2, "the output " + file("hard.scan") + " and the input " + s + " are the same file", "hard.scan", file_type::regular, kReadWrite, scan},
-      {{"import", s, "-o", both, "--preview", both}, 2, "the outputs " + both + " and " + both + " are the same file", "both.ply", file_type::not_found, -1, ""},
+      {{"import", s, "-o", both, "--preview", file("./both.ply")}, 2, "the outputs " + both + " and " + file("./both.ply") + " are the same file", "both.ply", file_type::not_found, -1, ""},
       {{"import", s, "-o", file("ro/ro.ply")}, 1, "cannot write " + file("ro/ro.ply") + ": Permission denied", "ro/ro.ply", file_type::regular, 0444, "old"},
       {{"import", s, "-o", "-"}, 0, "wrote   standard output", "", file_type::none, -1, ply}};
 #if !defined(_WIN32)

@@ -97,7 +97,7 @@ std::optional<std::uint64_t> availableMemoryFrom(const KernelFileReader& read,
                                                  const ProcessLimits& limits) {
   std::optional<std::uint64_t> available;
   const auto lower = [&available](std::uint64_t bytes) {
-    if (!available || bytes < *available) available = bytes;
+    available = std::min(available.value_or(bytes), bytes);
   };
   if (const std::optional<std::string> meminfo = read("/proc/meminfo")) {
     if (const auto kib = keyedNumber(*meminfo, "MemAvailable:")) available = *kib * 1024;
