@@ -58,6 +58,10 @@ class FrameReader {
   const PoseArray& globalPose() const { return globalPose_; }
   const TooN::SE3<double>& globalTransform() const { return globalTransform_; }
 
+  // The pixels of all frames, from their sizes alone (a negative size counts as 0): the
+  // columns of the plug-in's read.
+  std::uint64_t pixelCount();
+
   // Fills `frame` with frame `f` (0 <= f < frameCount()), reusing its vectors' storage. Each
   // point is T_g_r^-1 * T_f^-1 * p rounded to single precision after each transform, as the
   // plug-in computes it. Throws FrameError when there is no frame f or its pose is not a

@@ -43,10 +43,11 @@ void readPoints(FrameReader& reader, Item& item) {
 }  // namespace
 
 ImportReport streamScan(FrameReader& reader, const std::string& scan, PointFormat format,
-                        std::ostream& points, std::ostream* preview, int previewWidth,
-                        int previewHeight) {
+                        std::ostream& points, bool seekable, std::ostream* preview,
+                        int previewWidth, int previewHeight) {
   ImportReport report;
   report.frames = reader.frameCount();
+  const std::uint64_t pixels = reader.pixelCount();
   FramePipeline pipeline(reader, scan, pipelineWorkers());
   const Clock::time_point start = Clock::now();
   std::vector<std::uint64_t> counts;  // each frame's points, when counted first
@@ -58,25 +59,27 @@ ImportReport streamScan(FrameReader& reader, const std::string& scan, PointForma
       for (std::size_t i = 0; i < frame.size(); ++i) bounds.add(&frame.points[3 * i]);
       total += counts.emplace_back(frame.size());
     });
-  } else if (countFirst(format)) {
+  } else if (countFirst(format) && !seekable) {
     pipeline.pass([](FrameReader& r, Item& item) { item.count = r.countPoints(item.index); },
                   [&](Item& item) { total += counts.emplace_back(item.count); });
   } else {
-    total = PointWriter::kUncounted;
+    total = PointWriter::kUncounted;  // PLY and PCD: the header is written again at the end
   }
+  const auto changed = [] { return std::runtime_error("the scan changed while it was read"); };
   const auto checked = [&](const Item& item) -> const Frame& {
     if (!counts.empty() && counts[static_cast<std::size_t>(item.index)] != item.frame.size())
-      throw std::runtime_error("the scan changed while it was read");
+      throw changed();
     return item.frame;
   };
 
   std::optional<PreviewRenderer> renderer;
   if (preview) renderer.emplace(previewWidth, previewHeight, bounds);
-  const std::unique_ptr<PointWriter> writer = makePointWriter(format, points, total);
+  const std::unique_ptr<PointWriter> writer = makePointWriter(format, points, total, pixels);
   pipeline.pass(readPoints, [&](Item& item) {
     const Frame& frame = checked(item);
     report.pixels += static_cast<std::uint64_t>(std::max(frame.sizeX, 0)) *
                      static_cast<std::uint64_t>(std::max(frame.sizeY, 0));
+    if (report.pixels > pixels) throw changed();
     for (std::size_t i = 0; i < frame.size(); ++i) report.bounds.add(&frame.points[3 * i]);
     Clock::time_point at = Clock::now();
     writer->write(frame.points.data(), frame.colours.data(), frame.size());
@@ -86,6 +89,7 @@ ImportReport streamScan(FrameReader& reader, const std::string& scan, PointForma
     renderer->frame(frame.points.data(), frame.size());
     report.previewSeconds += secondsSince(at);
   });
+  if (report.pixels != pixels) throw changed();
   writer->finish();
   // Reading: what this thread did not spend writing or framing.
   report.readSeconds = secondsSince(start) - report.writeSeconds - report.previewSeconds;
