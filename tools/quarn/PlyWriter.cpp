@@ -1,6 +1,7 @@
 #include "PlyWriter.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -12,8 +13,14 @@ namespace {
 constexpr std::size_t kVertexSize = 3 * 4 + 3;
 constexpr std::size_t kChunk = 1 << 16;  // vertices per write
 
-// The file is little-endian: a big-endian machine turns each float's bytes round.
-constexpr bool kBigEndian = __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__;
+// The file is little-endian: a big-endian machine turns each float's bytes round. (A constant
+// to the compiler.)
+bool bigEndian() {
+  const std::uint32_t one = 1;
+  unsigned char first;
+  std::memcpy(&first, &one, 1);
+  return first == 0;
+}
 
 class PlyWriter final : public PointWriter {
  public:
@@ -44,7 +51,7 @@ class PlyWriter final : public PointWriter {
       for (std::size_t i = start; i < end; ++i, p += kVertexSize) {
         std::memcpy(p, &xyz[3 * i], 3 * 4);
         std::memcpy(p + 3 * 4, &rgb[3 * i], 3);
-        if (kBigEndian)
+        if (bigEndian())
           for (unsigned char* value = p; value < p + 3 * 4; value += 4)
             std::reverse(value, value + 4);
       }
