@@ -122,6 +122,16 @@ FrameReader::FrameReader(std::unique_ptr<ScannerObject> scanner) : FrameReader(s
 
 FrameReader::~FrameReader() = default;
 
+std::uint64_t FrameReader::pixelCount() {
+  std::uint64_t pixels = 0;
+  for (int f = 0; f < frameCount_; ++f) {
+    sdk_.openFrame(f);
+    pixels += static_cast<std::uint64_t>(std::max(sdk_.getFrameSizeX(), 0)) *
+              static_cast<std::uint64_t>(std::max(sdk_.getFrameSizeY(), 0));
+  }
+  return pixels;
+}
+
 void FrameReader::read(int f, Frame& frame) {
   FrameHeader header;
   readHeader(sdk_, frameCount_, f, header);

@@ -8,6 +8,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <TooN/se3.h>
@@ -28,14 +29,37 @@ class FrameError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// Leaves the elements a vector grows by uninitialised: a frame's vectors grow without zeroing
+// what its points then overwrite.
+template <class T>
+struct UninitialisedAllocator : std::allocator<T> {
+  template <class U>
+  struct rebind {
+    using other = UninitialisedAllocator<U>;
+  };
+  UninitialisedAllocator() = default;
+  template <class U>
+  UninitialisedAllocator(const UninitialisedAllocator<U>&) noexcept {}
+  template <class U>
+  void construct(U* p) noexcept {
+    ::new (static_cast<void*>(p)) U;
+  }
+  template <class U, class... Arguments>
+  void construct(U* p, Arguments&&... arguments) {
+    ::new (static_cast<void*>(p)) U(std::forward<Arguments>(arguments)...);
+  }
+};
+
 // One frame's pixels that have both a point and a colour, x outer, y inner.
 struct Frame {
   int index = -1;
   int sizeX = 0;  // as the SDK reports them
   int sizeY = 0;
-  PoseArray pose{};                   // the frame's raw pose values
-  std::vector<float> points;          // x, y, z of each point, in output coordinates
-  std::vector<std::uint8_t> colours;  // the three bytes of each point, in the SDK's order
+  PoseArray pose{};  // the frame's raw pose values
+  // x, y, z of each point, in output coordinates
+  std::vector<float, UninitialisedAllocator<float>> points;
+  // the three bytes of each point, in the SDK's order
+  std::vector<std::uint8_t, UninitialisedAllocator<std::uint8_t>> colours;
 
   std::size_t size() const { return colours.size() / 3; }
 };
@@ -57,6 +81,10 @@ class FrameReader {
   // The scan's raw pose values and T_g_r, the rigid transform the plug-in makes of them.
   const PoseArray& globalPose() const { return globalPose_; }
   const TooN::SE3<double>& globalTransform() const { return globalTransform_; }
+
+  // The pixels of all frames, from their sizes alone (a negative size counts as 0): the
+  // columns of the plug-in's read.
+  std::uint64_t pixelCount();
 
   // Fills `frame` with frame `f` (0 <= f < frameCount()), reusing its vectors' storage. Each
   // point is T_g_r^-1 * T_f^-1 * p rounded to single precision after each transform, as the

@@ -60,6 +60,8 @@ class OutputFile {
 
   std::ostream& stream() { return stream_; }
   const std::string& path() const { return path_; }
+  // True when stream() may seek: the file goes to a temporary (or, when asked, a spool).
+  bool seekable() const { return !direct_ || spool_ >= 0; }
   // Why writing stream() failed, with the system's reason.
   OutputFileError error() const;
   // Writes out what is buffered and puts the file under its name, replacing the file there.

@@ -1,12 +1,21 @@
 // quarn import frame by frame writes what the import of the whole read writes, byte for byte,
-// in each format and the preview, on scans whose frames are empty, have no valid pixel,
-// differ in size, or give points with a NaN coordinate, which both drop.
+// in each format and the preview, to a file (headers written last) and to a FIFO (points
+// counted first), on scans whose frames are empty, have no valid pixel, differ in size, or
+// give points with a NaN coordinate, which both drop; with fewer points than pixels, so the
+// headers' padding shows.
 
 #include <cmath>
 #include <limits>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
+
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include <gtest/gtest.h>
 
@@ -54,29 +63,48 @@ TEST(StreamedImport, WritesTheWholeReadsBytes) {
         {6, 0, still, {}},
         cyclingFrame(1, 1, turned, 9)}},
       {"nan", {nanPixel, overflow, nanPose, cyclingFrame(4, 4, still, 6)}},
-      {"none", {{0, 0, turned, {}}, withoutColours(cyclingFrame(2, 2, turned, 0))}},
+      {"none", {{0, 0, turned, {}}, withoutColours(cyclingFrame(4, 4, turned, 0))}},
       {"no frames", {}}};
-  const std::pair<const char*, bool> outputs[] = {{"ply", false}, {"pcd", true}, {"xyz", true}};
+  struct Output {
+    std::string name;
+    bool preview;
+  };
+  std::vector<Output> outputs = {
+      {"out.ply", false}, {"out.pcd", true}, {"out.pcd", false}, {"out.xyz", true}};
+#if !defined(_WIN32)
+  ASSERT_EQ(mkfifo(dir.file("fifo.ply").c_str(), 0600), 0);
+  outputs.push_back({"fifo.ply", false});
+#endif
   for (const auto& [name, frames] : scans) {
     writeScan(dir.file("s.scan"), name == "nan" ? still : turned, frames);
-    for (const auto& [extension, preview] : outputs) {
-      SCOPED_TRACE(name + " to " + extension);
+    for (const auto& [output, preview] : outputs) {
+      SCOPED_TRACE(name + " to " + output + (preview ? " with a preview" : ""));
       std::string bytes[2], pictures[2], reports[2];
       for (const bool stream : {false, true}) {
         quarn::tool::ImportOptions options;
         options.scan = dir.file("s.scan");
-        options.output = dir.file(std::string("out.") + extension);
+        options.output = dir.file(output);
         options.preview = preview ? dir.file("out.png") : "";
         options.plugin = QUARN_PLUGIN_PATH;
         options.previewWidth = 48;
         options.previewHeight = 40;
         options.stream = stream;
         std::ostringstream report;
+        std::thread reader;  // a FIFO's, reading while quarn writes
+        if (output.rfind("fifo", 0) == 0)
+          reader = std::thread([&] { bytes[stream] = readText(options.output); });
         {
           CapturedStdout quiet(dir.file("plugin.txt"));  // the plug-in's own lines
-          quarn::tool::importScan(options, report);
+          EXPECT_NO_THROW(quarn::tool::importScan(options, report));
         }
-        bytes[stream] = readText(options.output);
+        if (reader.joinable()) {
+#if !defined(_WIN32)
+          close(open(options.output.c_str(), O_WRONLY | O_NONBLOCK));  // if never opened
+#endif
+          reader.join();
+        } else {
+          bytes[stream] = readText(options.output);
+        }
         if (preview) pictures[stream] = readText(options.preview);
         reports[stream] = reportFacts(report.str());
       }

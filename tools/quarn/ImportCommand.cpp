@@ -65,7 +65,8 @@ ImportReport importThroughPlugin(const ImportOptions& options, PointFormat forma
   report.pixels = static_cast<std::uint64_t>(read.points.cols());
   report.bounds = cloud.bounds;
   read = PluginScan();  // the output's memory is not needed beside the cloud's
-  writePoints(*makePointWriter(format, outputs.points.stream(), cloud.size()), cloud);
+  writePoints(*makePointWriter(format, outputs.points.stream(), cloud.size(), report.pixels),
+              cloud);
   report.writeSeconds = secondsSince(writeStart);
   if (outputs.preview) {
     const Clock::time_point previewStart = Clock::now();
@@ -87,8 +88,9 @@ ImportReport importFrameByFrame(const ImportOptions& options, PointFormat format
     Outputs outputs(options);
     out << "read    frame by frame\n";
     std::ostream* preview = outputs.preview ? &outputs.preview->stream() : nullptr;
-    const ImportReport report = streamScan(reader, options.scan, format, outputs.points.stream(),
-                                           preview, options.previewWidth, options.previewHeight);
+    const ImportReport report =
+        streamScan(reader, options.scan, format, outputs.points.stream(), outputs.points.seekable(),
+                   preview, options.previewWidth, options.previewHeight);
     outputs.commit();
     return report;
   } catch (const FrameError& e) {

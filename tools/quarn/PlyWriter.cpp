@@ -1,7 +1,9 @@
 #include "PlyWriter.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace quarn::tool {
@@ -11,23 +13,27 @@ namespace {
 constexpr std::size_t kVertexSize = 3 * 4 + 3;
 constexpr std::size_t kChunk = 1 << 16;  // vertices per write
 
-// Byte by byte, so that the file is little-endian whatever the machine is.
-unsigned char* putFloat(unsigned char* out, float value) {
-  std::uint32_t bits;
-  std::memcpy(&bits, &value, sizeof bits);
-  for (int i = 0; i < 4; ++i) *out++ = static_cast<unsigned char>(bits >> (8 * i));
-  return out;
+// The file is little-endian: a big-endian machine turns each float's bytes round. (A constant
+// to the compiler.)
+bool bigEndian() {
+  const std::uint32_t one = 1;
+  unsigned char first;
+  std::memcpy(&first, &one, 1);
+  return first == 0;
 }
 
 class PlyWriter final : public PointWriter {
  public:
-  PlyWriter(std::ostream& out, std::uint64_t count) : PointWriter(count), out_(out) {
-    out << "ply\n"
+  PlyWriter(std::ostream& out, std::uint64_t count, std::uint64_t pixels)
+      : PointWriter(out, count, pixels) {}
+
+ private:
+  std::string header(std::uint64_t count, std::uint64_t pixels) const override {
+    return "ply\n"
            "format binary_little_endian 1.0\n"
-           "comment written by quarn\n"
-           "element vertex "
-        << count
-        << "\n"
+           "comment written by quarn" +
+           headerPadding(count, pixels) + "\nelement vertex " + std::to_string(count) +
+           "\n"
            "property float x\n"
            "property float y\n"
            "property float z\n"
@@ -37,28 +43,30 @@ class PlyWriter final : public PointWriter {
            "end_header\n";
   }
 
- private:
   void put(const float* xyz, const std::uint8_t* rgb, std::size_t count) override {
     buffer_.resize(kChunk * kVertexSize);
     for (std::size_t start = 0; start < count; start += kChunk) {
       const std::size_t end = std::min(count, start + kChunk);
       unsigned char* p = buffer_.data();
-      for (std::size_t i = start; i < end; ++i) {
-        for (int k = 0; k < 3; ++k) p = putFloat(p, xyz[3 * i + k]);
-        for (int k = 0; k < 3; ++k) *p++ = rgb[3 * i + k];
+      for (std::size_t i = start; i < end; ++i, p += kVertexSize) {
+        std::memcpy(p, &xyz[3 * i], 3 * 4);
+        std::memcpy(p + 3 * 4, &rgb[3 * i], 3);
+        if (bigEndian())
+          for (unsigned char* value = p; value < p + 3 * 4; value += 4)
+            std::reverse(value, value + 4);
       }
       out_.write(reinterpret_cast<const char*>(buffer_.data()), p - buffer_.data());
     }
   }
 
-  std::ostream& out_;
   std::vector<unsigned char> buffer_;
 };
 
 }  // namespace
 
-std::unique_ptr<PointWriter> makePlyWriter(std::ostream& out, std::uint64_t count) {
-  return std::make_unique<PlyWriter>(out, count);
+std::unique_ptr<PointWriter> makePlyWriter(std::ostream& out, std::uint64_t count,
+                                           std::uint64_t pixels) {
+  return std::make_unique<PlyWriter>(out, count, pixels);
 }
 
 }  // namespace quarn::tool

@@ -23,6 +23,8 @@ struct PointBounds {
       high[i] = std::max(high[i], p[i]);
     }
   }
+  // Points xyz[3i], xyz[3i + 1], xyz[3i + 2] for i < n, as add() one by one.
+  void add(const float* xyz, std::size_t n);
 };
 
 // The valid points of a read, in single precision (every coordinate the plug-in returns is a

@@ -36,18 +36,25 @@ void putLittleEndian(std::vector<unsigned char>& out, std::uint32_t bits) {
 // (r << 16) | (g << 8) | b, little-endian.
 class PcdWriter final : public PointWriter {
  public:
-  PcdWriter(std::ostream& out, std::uint64_t count) : PointWriter(count), out_(out) {
-    out << "# .PCD v0.7 - Point Cloud Data file format\n"
+  PcdWriter(std::ostream& out, std::uint64_t count, std::uint64_t pixels)
+      : PointWriter(out, count, pixels) {}
+
+ private:
+  std::string header(std::uint64_t count, std::uint64_t pixels) const override {
+    // The count appears twice: twice the padding.
+    const std::string padding = headerPadding(count, pixels);
+    return "# .PCD v0.7 - Point Cloud Data file format" + padding + padding +
+           "\n"
            "VERSION 0.7\n"
            "FIELDS x y z rgb\n"
            "SIZE 4 4 4 4\n"
            "TYPE F F F F\n"
            "COUNT 1 1 1 1\n"
-           "WIDTH "
-        << count << "\nHEIGHT 1\nVIEWPOINT 0 0 0 1 0 0 0\nPOINTS " << count << "\nDATA binary\n";
+           "WIDTH " +
+           std::to_string(count) + "\nHEIGHT 1\nVIEWPOINT 0 0 0 1 0 0 0\nPOINTS " +
+           std::to_string(count) + "\nDATA binary\n";
   }
 
- private:
   void put(const float* xyz, const std::uint8_t* rgb, std::size_t count) override {
     // In chunks, so that a whole cloud costs no second copy of itself.
     for (std::size_t start = 0; start < count; start += kChunk) {
@@ -68,7 +75,6 @@ class PcdWriter final : public PointWriter {
   }
 
   static constexpr std::size_t kChunk = 1 << 16;  // points per write
-  std::ostream& out_;
   std::vector<unsigned char> bytes_;
 };
 
@@ -76,9 +82,12 @@ class PcdWriter final : public PointWriter {
 // float (-0 stays -0), colours 0-255.
 class XyzWriter final : public PointWriter {
  public:
-  XyzWriter(std::ostream& out, std::uint64_t count) : PointWriter(count), out_(out) {}
+  XyzWriter(std::ostream& out, std::uint64_t count, std::uint64_t pixels)
+      : PointWriter(out, count, pixels) {}
 
  private:
+  std::string header(std::uint64_t, std::uint64_t) const override { return ""; }
+
   void put(const float* xyz, const std::uint8_t* rgb, std::size_t count) override {
     char line[3 * 25 + 3 * 5];  // no float takes more than 24 characters
     for (std::size_t i = 0; i < count; ++i) {
@@ -94,8 +103,6 @@ class XyzWriter final : public PointWriter {
       out_.write(line, p - line);
     }
   }
-
-  std::ostream& out_;
 };
 
 }  // namespace
@@ -117,31 +124,57 @@ void checkPictureFormat(const std::string& path) {
   if (!extension.empty() && extension != ".png") throw unknownFormat(path, ".png");
 }
 
-void PointWriter::write(const float* xyz, const std::uint8_t* rgb, std::size_t count) {
-  if (count > count_ - written_) throw std::logic_error("more points than announced");
-  put(xyz, rgb, count);
-  written_ += count;
+std::string headerPadding(std::uint64_t count, std::uint64_t pixels) {
+  if (count > pixels) throw std::logic_error("more points than pixels");
+  return std::string(std::to_string(pixels).size() - std::to_string(count).size(), ' ');
 }
 
 bool countFirst(PointFormat format) { return format != PointFormat::xyz; }
 
-void PointWriter::finish() const {
-  if (written_ != count_ && count_ != kUncounted)
-    throw std::logic_error("fewer points than announced");
+void PointWriter::start() {
+  const bool counted = count_ != kUncounted;
+  const std::string text = header(counted ? count_ : pixels_, pixels_);
+  if (!counted && !text.empty()) {
+    headerAt_ = out_.tellp();
+    if (headerAt_ == std::ostream::pos_type(-1)) out_.setstate(std::ios::failbit);
+  }
+  out_ << text;
+}
+
+void PointWriter::write(const float* xyz, const std::uint8_t* rgb, std::size_t count) {
+  if (count > std::min(count_, pixels_) - written_)
+    throw std::logic_error("more points than announced");
+  put(xyz, rgb, count);
+  written_ += count;
+}
+
+void PointWriter::finish() {
+  if (count_ != kUncounted) {
+    if (written_ != count_) throw std::logic_error("fewer points than announced");
+    return;
+  }
+  if (headerAt_ == std::ostream::pos_type(-1)) return;
+  const std::ostream::pos_type end = out_.tellp();
+  out_.seekp(headerAt_);
+  out_ << header(written_, pixels_);
+  out_.seekp(end);
 }
 
 std::unique_ptr<PointWriter> makePointWriter(PointFormat format, std::ostream& out,
-                                             std::uint64_t count) {
-  if (countFirst(format) && count == PointWriter::kUncounted)
-    throw std::logic_error("the format needs the count first");
+                                             std::uint64_t count, std::uint64_t pixels) {
+  std::unique_ptr<PointWriter> writer;
   switch (format) {
     case PointFormat::pcd:
-      return std::make_unique<PcdWriter>(out, count);
+      writer.reset(new PcdWriter(out, count, pixels));
+      break;
     case PointFormat::xyz:
-      return std::make_unique<XyzWriter>(out, count);
+      writer.reset(new XyzWriter(out, count, pixels));
+      break;
     default:
-      return makePlyWriter(out, count);
+      writer = makePlyWriter(out, count, pixels);
   }
+  writer->start();
+  return writer;
 }
 
 void writePoints(PointWriter& writer, const PointCloud& cloud) {

@@ -1,8 +1,10 @@
 #pragma once
 
-// Point-cloud files by extension: binary PLY, PCL's binary PCD and XYZ text. A writer is told
-// the point count first (PLY and PCD headers hold it), then takes the points in chunks, in
-// order, so a cloud can be written whole or piece by piece as it is read.
+// Point-cloud files by extension: binary PLY, PCL's binary PCD and XYZ text. A writer takes
+// the points in chunks, in order, so a cloud can be written whole or piece by piece as it is
+// read. PLY and PCD headers hold the point count; their length depends only on the pixels the
+// points come from (see headerPadding), so a writer not told the count first can write a
+// placeholder header and the real one over it once the points are written.
 
 #include <cstddef>
 #include <cstdint>
@@ -27,33 +29,53 @@ const char* formatName(PointFormat format);
 // Throws std::invalid_argument likewise unless `path` names a PNG picture (or has no extension).
 void checkPictureFormat(const std::string& path);
 
-// True when the file's header holds the point count (PLY, PCD): it must be known first.
+// True when the file's header holds the point count (PLY, PCD): it must be known first, or
+// the header written again once it is.
 bool countFirst(PointFormat format);
+
+// The spaces a header's comment line takes so that the header for `count` points is as long
+// as the one for `pixels`: one per digit the count has fewer than the pixels. Every reader
+// ignores a comment's text. Throws std::logic_error when count > pixels.
+std::string headerPadding(std::uint64_t count, std::uint64_t pixels);
 
 class PointWriter {
  public:
-  // For a format that needs no count first: any number of points.
+  // The count is not known yet: counted as the points come.
   static constexpr std::uint64_t kUncounted = ~std::uint64_t{0};
 
   virtual ~PointWriter() = default;
   // Appends `count` points: point i at xyz[3i], xyz[3i + 1], xyz[3i + 2], its colour at
-  // rgb[3i], rgb[3i + 1], rgb[3i + 2]. Throws std::logic_error beyond the count announced.
+  // rgb[3i], rgb[3i + 1], rgb[3i + 2]. Throws std::logic_error beyond the count announced
+  // or the pixels.
   void write(const float* xyz, const std::uint8_t* rgb, std::size_t count);
-  // After the last chunk. Throws std::logic_error unless exactly the count announced came.
-  void finish() const;
+  // After the last chunk. Without a count announced, writes the header over the placeholder
+  // (the stream must seek then, unless the format has no header). Throws std::logic_error
+  // unless exactly the count announced came.
+  void finish();
 
  protected:
-  explicit PointWriter(std::uint64_t count) : count_(count) {}
+  PointWriter(std::ostream& out, std::uint64_t count, std::uint64_t pixels)
+      : out_(out), count_(count), pixels_(pixels) {}
+  // The header of a file of `count` points out of `pixels`, "" for a format without one.
+  virtual std::string header(std::uint64_t count, std::uint64_t pixels) const = 0;
   virtual void put(const float* xyz, const std::uint8_t* rgb, std::size_t count) = 0;
 
+  std::ostream& out_;
+
  private:
-  std::uint64_t count_, written_ = 0;
+  friend std::unique_ptr<PointWriter> makePointWriter(PointFormat, std::ostream&, std::uint64_t,
+                                                      std::uint64_t);
+  void start();
+
+  std::uint64_t count_, pixels_, written_ = 0;
+  std::ostream::pos_type headerAt_ = -1;
 };
 
-// A writer of `count` points in `format` to `out` (kUncounted where countFirst() is false); the
-// header is written at once.
+// A writer to `out` of `count` points (kUncounted: not known yet) in `format` out of `pixels`
+// pixels (the columns of the whole read, the frames' sizes summed); the header is written at
+// once, a placeholder where the count is not known.
 std::unique_ptr<PointWriter> makePointWriter(PointFormat format, std::ostream& out,
-                                             std::uint64_t count);
+                                             std::uint64_t count, std::uint64_t pixels);
 
 // The whole cloud in one chunk, finished.
 void writePoints(PointWriter& writer, const PointCloud& cloud);

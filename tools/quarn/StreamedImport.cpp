@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -20,6 +21,16 @@ bool hasNaN(const float* p) { return std::isnan(p[0]) || std::isnan(p[1]) || std
 
 // Drops the points with a NaN coordinate, as the whole read's conversion drops their columns.
 void dropNaN(Frame& frame) {
+  // Most frames have none: a look at the bits first, without a branch per coordinate. With
+  // the sign cleared, a NaN's bits exceed an infinity's 0x7f800000, so adding 0x7fffff sets
+  // the top bit for NaNs alone.
+  std::uint32_t tops = 0;
+  for (const float value : frame.points) {
+    std::uint32_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    tops |= (bits & 0x7fffffffu) + 0x7fffffu;
+  }
+  if ((tops & 0x80000000u) == 0) return;
   std::size_t kept = 0;
   for (std::size_t i = 0; i < frame.size(); ++i) {
     if (hasNaN(&frame.points[3 * i])) continue;
@@ -43,10 +54,11 @@ void readPoints(FrameReader& reader, Item& item) {
 }  // namespace
 
 ImportReport streamScan(FrameReader& reader, const std::string& scan, PointFormat format,
-                        std::ostream& points, std::ostream* preview, int previewWidth,
-                        int previewHeight) {
+                        std::ostream& points, bool seekable, std::ostream* preview,
+                        int previewWidth, int previewHeight) {
   ImportReport report;
   report.frames = reader.frameCount();
+  const std::uint64_t pixels = reader.pixelCount();
   FramePipeline pipeline(reader, scan, pipelineWorkers());
   const Clock::time_point start = Clock::now();
   std::vector<std::uint64_t> counts;  // each frame's points, when counted first
@@ -55,29 +67,31 @@ ImportReport streamScan(FrameReader& reader, const std::string& scan, PointForma
   if (preview) {
     pipeline.pass(readPoints, [&](Item& item) {
       const Frame& frame = item.frame;
-      for (std::size_t i = 0; i < frame.size(); ++i) bounds.add(&frame.points[3 * i]);
+      bounds.add(frame.points.data(), frame.size());
       total += counts.emplace_back(frame.size());
     });
-  } else if (countFirst(format)) {
+  } else if (countFirst(format) && !seekable) {
     pipeline.pass([](FrameReader& r, Item& item) { item.count = r.countPoints(item.index); },
                   [&](Item& item) { total += counts.emplace_back(item.count); });
   } else {
-    total = PointWriter::kUncounted;
+    total = PointWriter::kUncounted;  // PLY and PCD: the header is written again at the end
   }
+  const auto changed = [] { return std::runtime_error("the scan changed while it was read"); };
   const auto checked = [&](const Item& item) -> const Frame& {
     if (!counts.empty() && counts[static_cast<std::size_t>(item.index)] != item.frame.size())
-      throw std::runtime_error("the scan changed while it was read");
+      throw changed();
     return item.frame;
   };
 
   std::optional<PreviewRenderer> renderer;
   if (preview) renderer.emplace(previewWidth, previewHeight, bounds);
-  const std::unique_ptr<PointWriter> writer = makePointWriter(format, points, total);
+  const std::unique_ptr<PointWriter> writer = makePointWriter(format, points, total, pixels);
   pipeline.pass(readPoints, [&](Item& item) {
     const Frame& frame = checked(item);
     report.pixels += static_cast<std::uint64_t>(std::max(frame.sizeX, 0)) *
                      static_cast<std::uint64_t>(std::max(frame.sizeY, 0));
-    for (std::size_t i = 0; i < frame.size(); ++i) report.bounds.add(&frame.points[3 * i]);
+    if (report.pixels > pixels) throw changed();
+    report.bounds.add(frame.points.data(), frame.size());
     Clock::time_point at = Clock::now();
     writer->write(frame.points.data(), frame.colours.data(), frame.size());
     report.writeSeconds += secondsSince(at);
@@ -86,6 +100,7 @@ ImportReport streamScan(FrameReader& reader, const std::string& scan, PointForma
     renderer->frame(frame.points.data(), frame.size());
     report.previewSeconds += secondsSince(at);
   });
+  if (report.pixels != pixels) throw changed();
   writer->finish();
   // Reading: what this thread did not spend writing or framing.
   report.readSeconds = secondsSince(start) - report.writeSeconds - report.previewSeconds;

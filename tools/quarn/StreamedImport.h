@@ -16,11 +16,12 @@ namespace quarn::tool {
 // read ahead on other threads) as `format` to `points` and, when `preview` is
 // given, its preview picture as PNG, byte for byte what the import of the whole read writes:
 // the frames' points in order, those with a NaN coordinate dropped. Passes over the frames:
-// one for XYZ; for PLY and PCD a count of the points first; with a preview, one for the
-// count and the bounds, one writing the points and framing the picture, one drawing it.
+// one for XYZ, and for PLY and PCD where `points` is `seekable` (their header is written
+// again at the end); else a count of the points first; with a preview, one for the count and
+// the bounds, one writing the points and framing the picture, one drawing it.
 // Throws FrameError, and std::runtime_error when the scan changes between passes.
 ImportReport streamScan(FrameReader& reader, const std::string& scan, PointFormat format,
-                        std::ostream& points, std::ostream* preview, int previewWidth,
-                        int previewHeight);
+                        std::ostream& points, bool seekable, std::ostream* preview,
+                        int previewWidth, int previewHeight);
 
 }  // namespace quarn::tool
