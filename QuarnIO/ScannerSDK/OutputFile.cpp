@@ -7,6 +7,7 @@
 #include <iostream>
 #include <streambuf>
 #include <system_error>
+#include <utility>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -315,8 +316,7 @@ void OutputFile::linkIntoPlace() {
 void OutputFile::commit() {
   if (!stream_.flush()) throw error();
   if (spool_ != -1) {  // the pipe gets the whole file now
-    DescriptorBuffer pipe(spool_);
-    spool_ = -1;
+    DescriptorBuffer pipe(std::exchange(spool_, -1));
     pipe.copyFrom(buffer_->fd());
     if (!pipe.finish()) buffer_->fail(pipe.error());
   }

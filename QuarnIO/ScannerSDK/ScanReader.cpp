@@ -46,11 +46,10 @@ int ScanReader::validate() {
   // A directory opens on some systems but cannot be read.
   if (!source_->read(0, header, sizeof kMagic)) return kCannotOpen;
   if (std::memcmp(header, kMagic, sizeof kMagic) != 0) return kNotScanFile;
-  // Check the version before the header size: another version may have another header.
-  if (fileSize < kFrameCountOffset) return kDamaged;
+  // Check the version before the header size: another version may have another header. Reads
+  // fail beyond the end of the file.
   if (!source_->read(kVersionOffset, header + kVersionOffset, 4)) return kDamaged;
   if (load<std::uint32_t>(header + kVersionOffset) != kFormatVersion) return kUnsupportedVersion;
-  if (fileSize < kHeaderSize) return kDamaged;
   if (!source_->read(kFrameCountOffset, header + kFrameCountOffset,
                      kHeaderSize - kFrameCountOffset)) {
     return kDamaged;
