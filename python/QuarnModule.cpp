@@ -220,7 +220,7 @@ class Frames {
       py::gil_scoped_release unlocked;
       try {
         reader_->read(f, frame_);
-        pose = reader_->framePose(f);
+        pose = reader_->framePose(frame_);
       } catch (const quarn::FrameError& e) {
         problem = e.what();
       }

@@ -199,8 +199,16 @@ std::uint64_t FrameReader::countPoints(int f) {
 Eigen::Matrix4d FrameReader::framePose(int f) {
   FrameHeader header;
   readHeader(sdk_, frameCount_, f, header);
+  return poseMatrix(header.pose, f);
+}
+
+Eigen::Matrix4d FrameReader::framePose(const Frame& frame) const {
+  return poseMatrix(frame.pose, frame.index);
+}
+
+Eigen::Matrix4d FrameReader::poseMatrix(const PoseArray& pose, int f) const {
   const TooN::SE3<double> frameToOutput =
-      globalTransform_.inverse() * rigidTransform(header.pose, framePoseName(f)).inverse();
+      globalTransform_.inverse() * rigidTransform(pose, framePoseName(f)).inverse();
   const TooN::Matrix<3>& rotation = frameToOutput.get_rotation().get_matrix();
   Eigen::Matrix4d matrix = Eigen::Matrix4d::Identity();
   for (int i = 0; i < 3; ++i) {

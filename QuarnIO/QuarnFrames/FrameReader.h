@@ -101,9 +101,12 @@ class FrameReader {
   // block, translation in column 3, last row 0 0 0 1), which maps a point of the frame to
   // the output up to the two roundings. Throws as read() does.
   Eigen::Matrix4d framePose(int f);
+  // The same of a frame read() filled, without asking the SDK again.
+  Eigen::Matrix4d framePose(const Frame& frame) const;
 
  private:
   explicit FrameReader(std::unique_ptr<ScannerObject> scanner);
+  Eigen::Matrix4d poseMatrix(const PoseArray& pose, int f) const;
 
   std::unique_ptr<ScannerObject> scanner_;  // when the reader opened the scan itself
   DotProductAPI& sdk_;
