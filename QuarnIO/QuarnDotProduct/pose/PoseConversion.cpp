@@ -1,5 +1,7 @@
 #include "PoseConversion.h"
 
+#include <cmath>
+
 namespace {
 
 // TooN's SO3 orthonormalises the rows of a matrix but checks the result's handedness only
@@ -12,6 +14,12 @@ bool orthonormalisesRightHanded(TooN::Matrix<3> m) {
   m[2] -= m[0] * (m[0] * m[2]);
   m[2] -= m[1] * (m[1] * m[2]);
   m[2] = TooN::unit(m[2]);
+  // A row too small to square (below about 1e-154) normalises to infinities, whose
+  // handedness product is +inf: no rotation either.
+  for (int i = 0; i < 3; ++i) {
+    for (int j = 0; j < 3; ++j)
+      if (!std::isfinite(m[i][j])) return false;
+  }
   return (m[0] ^ m[1]) * m[2] > 0;  // false for NaN too
 }
 
