@@ -10,6 +10,8 @@
 #include <limits>
 #include <type_traits>
 
+#include "PoseArray.h"  // the plug-in's scanner/ folder: the SDK's interface
+
 #if defined(__BYTE_ORDER__)
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
               "scan files are read and written by copying little-endian records");
@@ -26,10 +28,9 @@ namespace quarn::scan {
 inline constexpr char kMagic[8] = {'Q', 'S', 'C', 'N', '\r', '\n', '\x1a', '\n'};
 inline constexpr std::uint32_t kFormatVersion = 1;
 
-// Values 0-15: a 4x4 homogeneous pose stored column by column (value r + 4c is row r,
-// column c). Value 16 is carried through unchanged and means nothing.
-inline constexpr std::size_t kPoseValues = 17;
-using PoseArray = std::array<double, kPoseValues>;
+// The pose's 17 values, carried through unchanged.
+using ::kPoseValues;
+using ::PoseArray;
 
 // File header: magic, uint32 version, int32 frame count, scan pose.
 inline constexpr std::uint64_t kVersionOffset = 8;

@@ -2,13 +2,25 @@
 
 #include <limits>
 #include <stdexcept>
+#include <string>
 
 namespace quarn::scan {
 
-ScanWriter::ScanWriter(const std::string& path, std::int32_t frameCount, const PoseArray& scanPose)
-    : path_(path), frameCount_(frameCount) {
+namespace {
+
+const char kWriteFailed[] = "the scan could not be written";
+
+}  // namespace
+
+ScanWriter::ScanWriter(std::ostream& out, std::int32_t frameCount, const PoseArray& scanPose)
+    : out_(&out), frameCount_(frameCount) {
   if (frameCount < 0) throw std::invalid_argument("scan writer: negative frame count");
-  file_ = std::make_unique<OutputFile>(path, true);  // the table is written last, at the front
+  const std::ostream::pos_type start = out.tellp();
+  if (start == std::ostream::pos_type(-1)) {
+    out_ = nullptr;
+    throw std::runtime_error(std::string(kWriteFailed) + ": its stream cannot seek");
+  }
+  start_ = start;
   write(kMagic, sizeof kMagic);
   write(&kFormatVersion, sizeof kFormatVersion);
   write(&frameCount, sizeof frameCount);
@@ -17,26 +29,21 @@ ScanWriter::ScanWriter(const std::string& path, std::int32_t frameCount, const P
   writeZeros(static_cast<std::uint64_t>(frameCount) * kTableEntrySize);
 }
 
-ScanWriter::~ScanWriter() = default;
-
 void ScanWriter::checkWriting() const {
-  if (file_ == nullptr) {
-    throw std::runtime_error(path_ + " is no longer being written");
-  }
+  if (out_ == nullptr) throw std::runtime_error("the scan is no longer being written");
 }
 
 void ScanWriter::write(const void* data, std::size_t size) {
   if (size != 0 &&
-      !file_->stream().write(static_cast<const char*>(data), static_cast<std::streamsize>(size))) {
+      !out_->write(static_cast<const char*>(data), static_cast<std::streamsize>(size))) {
     fail();
   }
   end_ += size;
 }
 
 void ScanWriter::fail() {
-  const OutputFileError error = file_->error();
-  file_.reset();
-  throw error;
+  out_ = nullptr;
+  throw std::runtime_error(kWriteFailed);
 }
 
 void ScanWriter::writeZeros(std::uint64_t size) {
@@ -73,14 +80,15 @@ void ScanWriter::finish() {
     throw std::runtime_error(std::to_string(offsets_.size()) + " of " +
                              std::to_string(frameCount_) + " frames written");
   }
-  if (!file_->stream().seekp(static_cast<std::streamoff>(kHeaderSize))) fail();
+  const std::streamoff end = start_ + static_cast<std::streamoff>(end_);
+  if (!out_->seekp(start_ + static_cast<std::streamoff>(kHeaderSize))) fail();
   write(offsets_.data(), offsets_.size() * kTableEntrySize);
-  const std::unique_ptr<OutputFile> file = std::move(file_);  // finished, whether or not it commits
-  file->commit();
+  // Back to the end, where the caller may write on.
+  if (!out_->seekp(end) || !out_->flush()) fail();
+  out_ = nullptr;
 }
 
-void writeScan(const std::string& path, const PoseArray& scanPose,
-               const std::vector<ScanFrame>& frames) {
+void writeScan(std::ostream& out, const PoseArray& scanPose, const std::vector<ScanFrame>& frames) {
   if (frames.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
     throw std::invalid_argument("scan writer: too many frames");
   }
@@ -90,7 +98,7 @@ void writeScan(const std::string& path, const PoseArray& scanPose,
       throw std::invalid_argument("scan writer: pixel count differs from sizeX * sizeY");
     }
   }
-  ScanWriter writer(path, static_cast<std::int32_t>(frames.size()), scanPose);
+  ScanWriter writer(out, static_cast<std::int32_t>(frames.size()), scanPose);
   for (const ScanFrame& frame : frames) {
     writer.addFrame(frame.sizeX, frame.sizeY, frame.pose, frame.pixels.data());
   }

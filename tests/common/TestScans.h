@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "ScanOutput.h"
 #include "ScanWriter.h"
 
 namespace quarn::test {
@@ -17,8 +18,13 @@ namespace quarn::test {
 using scan::PoseArray;
 using scan::ScanFrame;
 using scan::ScanPixel;
-using scan::writeScan;
 using Bytes = std::vector<unsigned char>;
+
+// The scan written to a file as quarn writes one.
+inline void writeScan(const std::string& path, const PoseArray& scanPose,
+                      const std::vector<ScanFrame>& frames) {
+  output::writeScanFile(path, scanPose, frames);
+}
 
 // A rotation about z by `angle` and a translation, column by column as the SDK stores poses.
 inline PoseArray rotationAboutZ(double angle, double tx = 0, double ty = 0, double tz = 0) {

@@ -1,24 +1,21 @@
 // Scan files: the documented bytes; the calls DotProductAPI refuses; damaged files refused
 // with their exact status, from a file and from memory alike; the byte sources' bounds; and
-// the writer's refusals and failures, which leave no file behind.
+// the writer's refusals and failures.
 
 #include <gtest/gtest.h>
 
 #include <climits>
 #include <filesystem>
 #include <functional>
+#include <sstream>
 #include <stdexcept>
+#include <tuple>
 
 #include "DotProductAPI.h"
 #include "ScanReader.h"
 #include "ScanStatus.h"
 #include "ScratchDir.h"
 #include "TestScans.h"
-
-#if defined(__linux__)
-#include <signal.h>
-#include <sys/resource.h>
-#endif
 
 namespace quarn::test {
 namespace {
@@ -43,10 +40,16 @@ TEST(ScanLayout, WriterProducesTheDocumentedBytes) {
                                    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 3, 0, 0, 0});
   // clang-format on
   appendPose(2);
-  writeScan(
-      dir.file("a.qscan"), poses[0],
-      {{2, 1, poses[1], {{1.5f, -0.0f, -2.0f, 3, {0x11, 0x22, 0x33}}, {}}}, {0, 3, poses[2], {}}});
+  const std::vector<ScanFrame> frames = {
+      {2, 1, poses[1], {{1.5f, -0.0f, -2.0f, 3, {0x11, 0x22, 0x33}}, {}}}, {0, 3, poses[2], {}}};
+  writeScan(dir.file("a.qscan"), poses[0], frames);
   EXPECT_EQ(readBytes(dir.file("a.qscan")), expected);
+  // In a stream, from where it stands, which is left at the scan's end.
+  std::stringstream out;
+  out << "ab";
+  scan::writeScan(out, poses[0], frames);
+  out << 'z';
+  EXPECT_EQ(out.str(), "ab" + std::string(expected.begin(), expected.end()) + "z");
 }
 
 class ScanFileTest : public ::testing::Test {
@@ -190,60 +193,92 @@ TEST(ScanStatus, ByteSourcesReadOnlyWhatTheyHold) {
   EXPECT_FALSE(ScanReader().readPixels(0, pixels));
 }
 
-TEST(ScanWriter, RefusalsAndFailuresLeaveNoFile) {
-  ScratchDir dir;
-  const std::string path = dir.file("scan.qscan");
+// A seekable stream buffer of `size` bytes that cannot grow: a disk that fills up.
+class FixedBuffer : public std::streambuf {
+ public:
+  explicit FixedBuffer(std::size_t size) : bytes_(size) {
+    setp(bytes_.data(), bytes_.data() + size);
+  }
+
+ protected:
+  pos_type seekoff(off_type offset, std::ios_base::seekdir way, std::ios_base::openmode) override {
+    const off_type at = offset + (way == std::ios_base::cur ? pptr() - pbase() : 0);
+    if (way == std::ios_base::end || at < 0 || at > epptr() - pbase()) return off_type(-1);
+    setp(pbase(), epptr());
+    pbump(static_cast<int>(at));
+    return at;
+  }
+  pos_type seekpos(pos_type at, std::ios_base::openmode which) override {
+    return seekoff(off_type(at), std::ios_base::beg, which);
+  }
+
+ private:
+  std::vector<char> bytes_;
+};
+
+// Refused before anything is written, or after what was written so far; failures end the
+// writer.
+TEST(ScanWriter, RefusalsAndFailures) {
   const ScanPixel one{1, 2, 3, kHasPoint, {}};
   const PoseArray pose = rotationAboutZ(0);
   const auto frames = [&](ScanFrame last) {
     return std::vector<ScanFrame>{cyclingFrame(2, 2, pose, 0), last};
   };
+  std::stringstream out;
+  const std::size_t header = kHeaderSize + kTableEntrySize;
+  const std::size_t firstFrame =
+      kHeaderSize + 2 * kTableEntrySize + kFrameHeaderSize + 4 * kPixelSize;
   // clang-format off
-  const std::pair<const char*, std::function<void()>> invalid[] = {
-      {"negative frame count", [&] { ScanWriter(path, -1, pose); }},
-      {"negative width", [&] { ScanWriter(path, 1, pose).addFrame(-1, 1, pose, &one); }},
-      {"negative height", [&] { ScanWriter(path, 1, pose).addFrame(1, -1, pose, &one); }},
-      {"no pixels", [&] { ScanWriter(path, 1, pose).addFrame(1, 1, pose, nullptr); }},
-      {"pixel count", [&] { writeScan(path, pose, frames({1, 2, pose, {one}})); }},
-      {"negative size in memory", [&] { writeScan(path, pose, frames({-1, 0, pose, {}})); }}};
-  for (const auto& [name, write] : invalid) EXPECT_THROW(write(), std::invalid_argument) << name;
-  const std::pair<const char*, std::function<void(ScanWriter&)>> failing[] = {
-      {"a frame short", [&](ScanWriter& w) { w.addFrame(0, 0, pose, nullptr); w.finish(); }},
-      {"a frame too many", [&](ScanWriter& w) { for (int f = 0; f < 3; ++f) w.addFrame(0, 0, pose, nullptr); }},
-      {"finished", [&](ScanWriter& w) {
-         for (int f = 0; f < 2; ++f) w.addFrame(0, 0, pose, nullptr);
-         w.finish();
-         std::filesystem::remove(path);
-         w.finish(); }}};
+  const std::tuple<const char*, std::function<void()>, std::size_t> invalid[] = {
+      {"negative frame count", [&] { ScanWriter(out, -1, pose); }, 0},
+      {"pixel count", [&] { scan::writeScan(out, pose, frames({1, 2, pose, {one}})); }, 0},
+      {"negative size in memory", [&] { scan::writeScan(out, pose, frames({-1, 0, pose, {}})); }, firstFrame},
+      {"negative width", [&] { ScanWriter(out, 1, pose).addFrame(-1, 1, pose, &one); }, header},
+      {"negative height", [&] { ScanWriter(out, 1, pose).addFrame(1, -1, pose, &one); }, header},
+      {"no pixels", [&] { ScanWriter(out, 1, pose).addFrame(1, 1, pose, nullptr); }, header}};
   // clang-format on
-  for (const auto& [name, write] : failing) {
-    ScanWriter writer(path, 2, pose);
-    EXPECT_THROW(write(writer), std::runtime_error) << name;
+  for (const auto& [name, write, written] : invalid) {
+    SCOPED_TRACE(name);
+    out.str("");
+    EXPECT_THROW(write(), std::invalid_argument);
+    EXPECT_EQ(out.str().size(), written);
   }
-  EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
 
-  std::string error = "no exception";
-  try {
-    ScanWriter(dir.file("no-such-dir/scan.qscan"), 0, pose);
-  } catch (const std::runtime_error& e) {
-    error = e.what();
+  const std::string failed = "the scan could not be written";
+  const std::string ended = "the scan is no longer being written";
+  const std::vector<ScanPixel> pixels(4096);
+  struct Unseekable : std::streambuf {
+  } unseekable;
+  FixedBuffer small(4096);
+  std::ostream toPipe(&unseekable), toFull(&small);
+  const auto addAll = [&](ScanWriter& w) {
+    for (int f = 0; f < 2; ++f) w.addFrame(0, 0, pose, nullptr);
+  };
+  // clang-format off
+  const std::tuple<const char*, std::ostream*, int, std::function<void(ScanWriter&)>, std::string> failing[] = {
+      {"a frame short", &out, 2, [&](ScanWriter& w) { w.addFrame(0, 0, pose, nullptr); w.finish(); }, "1 of 2 frames written"},
+      {"a frame too many", &out, 2, [&](ScanWriter& w) { addAll(w); w.addFrame(0, 0, pose, nullptr); }, "more frames than the 2 announced"},
+      {"finished", &out, 2, [&](ScanWriter& w) { addAll(w); w.finish(); w.finish(); }, ended},
+      {"unseekable", &toPipe, 2, nullptr, failed + ": its stream cannot seek"},
+      {"full at the header", &toFull, 4096, nullptr, failed},
+      {"full at a frame", &toFull, 2, [&](ScanWriter& w) { w.addFrame(1, 4096, pose, pixels.data()); }, failed},
+      {"ended by a failure", &toFull, 2, [&](ScanWriter& w) {
+         EXPECT_THROW(w.addFrame(1, 4096, pose, pixels.data()), std::runtime_error);
+         addAll(w); }, ended}};
+  // clang-format on
+  for (const auto& [name, stream, frameCount, write, message] : failing) {
+    SCOPED_TRACE(name);
+    stream->clear();
+    stream->seekp(0);
+    std::string error = "no exception";
+    try {
+      ScanWriter writer(*stream, frameCount, pose);
+      if (write) write(writer);
+    } catch (const std::runtime_error& e) {
+      error = e.what();
+    }
+    EXPECT_EQ(error, message);
   }
-  EXPECT_NE(error.find("no-such-dir/scan.qscan: No such file"), std::string::npos) << error;
-
-#if defined(__linux__)
-  // A disk that fills up: the header's table, a frame, or the final table cannot be written.
-  rlimit saved;
-  getrlimit(RLIMIT_FSIZE, &saved);
-  signal(SIGXFSZ, SIG_IGN);
-  const rlimit small{4096, saved.rlim_max};
-  setrlimit(RLIMIT_FSIZE, &small);
-  for (const auto& [frameCount, pixels] : {std::pair{4096, 0}, std::pair{1, 4096}}) {
-    const std::vector<ScanFrame> frames(frameCount, cyclingFrame(1, pixels, pose, 0));
-    EXPECT_THROW(writeScan(path, pose, frames), std::runtime_error) << frameCount;
-  }
-  setrlimit(RLIMIT_FSIZE, &saved);
-  EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
-#endif
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <Eigen/Geometry>
 
+#include "OutputFile.h"
 #include "ScanWriter.h"
 
 namespace quarn::tool {
@@ -130,13 +131,20 @@ void SampleScan::renderFrame(int index, std::vector<scan::ScanPixel>& pixels,
 SampleSummary writeSampleScan(const std::string& path, const SampleOptions& options) {
   const SampleScan sample(options);
   SampleSummary summary;
-  scan::ScanWriter writer(path, options.frames, sample.scanPose());
-  std::vector<scan::ScanPixel> pixels;
-  for (int i = 0; i < options.frames; ++i) {
-    sample.renderFrame(i, pixels, summary);
-    writer.addFrame(options.width, options.height, sample.framePose(i), pixels.data());
+  output::OutputFile file(path, true);  // the frame table is written last, at the front
+  try {
+    scan::ScanWriter writer(file.stream(), options.frames, sample.scanPose());
+    std::vector<scan::ScanPixel> pixels;
+    for (int i = 0; i < options.frames; ++i) {
+      sample.renderFrame(i, pixels, summary);
+      writer.addFrame(options.width, options.height, sample.framePose(i), pixels.data());
+    }
+    writer.finish();
+  } catch (const std::runtime_error&) {
+    if (!file.stream()) throw file.error();  // the system's reason, not the writer's
+    throw;
   }
-  writer.finish();
+  file.commit();
   return summary;
 }
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace quarn::scan {
+namespace quarn::output {
 
 // "cannot write PATH: reason", the reason in the system's words where it has them;
 // reason() alone for callers that word the failure their own way.
@@ -30,10 +30,15 @@ class SameFileError : public std::invalid_argument {
 
 // Throws SameFileError when one of `outputs` is the same file as one of `inputs` or as another
 // output: the same device and inode (volume and file index on Windows), so through hard and
-// symbolic links too; outputs not there yet by the name their links lead to. "-" is standard
-// output. Names are UTF-8.
+// symbolic links too; outputs not there yet by the absolute name their links lead to. A name
+// that leads to one of the process's descriptors is that descriptor, "-" standard output.
+// Names are UTF-8.
 void checkDistinctFiles(const std::vector<std::string>& inputs,
                         const std::vector<std::string>& outputs);
+
+// True when an OutputFile of `path` would be standard output: "-", or a name that leads to
+// descriptor 1. Lets a caller move its own messages elsewhere before opening it.
+bool namesStandardOutput(const std::string& path);
 
 class DescriptorBuffer;
 
@@ -45,13 +50,16 @@ class DescriptorBuffer;
 // by commit(); a failed run removes that name, a killed one leaves it. An existing file is
 // replaced only when the user may write it (the shell's rule for `>`), and the new one keeps
 // its mode, and its owner and group when running as root. Anything else, a FIFO, a device or
-// a socket, is opened and written straight through, never replaced. "-" is standard output,
-// in binary; the process's own standard output then goes to standard error, so that nothing
-// else printed lands in the file.
+// a socket, is opened and written straight through, never replaced. A name that leads to one
+// of the process's own descriptors (/dev/stdout, /dev/fd/N, /proc/self/fd/N) is written
+// straight through that descriptor, at its offset, never reopened. "-" is standard output, in
+// binary. Once standard output is the file, the process's own standard output goes to
+// standard error, so that nothing else printed lands in it.
 class OutputFile {
  public:
-  // Opens the file for writing; `path` is UTF-8. `seeks`: the caller will seek, so a target
-  // that cannot (a FIFO) gets the whole file at commit(). Throws OutputFileError.
+  // Opens the file for writing; `path` is UTF-8. `seeks`: the caller will seek from the file's
+  // start, so a target written straight through that cannot (a FIFO, a descriptor at an offset
+  // or appending) gets the whole file at commit(). Throws OutputFileError.
   explicit OutputFile(const std::string& path, bool seeks = false);
   // Discards the file unless commit() succeeded.
   ~OutputFile();
@@ -60,6 +68,7 @@ class OutputFile {
 
   std::ostream& stream() { return stream_; }
   const std::string& path() const { return path_; }
+  bool isStandardOutput() const { return standardOutput_; }
   // True when stream() may seek: the file goes to a temporary (or, when asked, a spool).
   bool seekable() const { return !direct_ || spool_ >= 0; }
   // Why writing stream() failed, with the system's reason.
@@ -77,10 +86,11 @@ class OutputFile {
   std::string tempPath_;  // the temporary name, when there is one
   bool unnamed_ = false;  // written as an O_TMPFILE
   bool direct_ = false;   // written straight through
-  int spool_ = -1;        // direct but unseekable: the file goes there at commit()
+  bool standardOutput_ = false;
+  int spool_ = -1;  // direct, where the caller cannot seek: the file goes there at commit()
   std::unique_ptr<DescriptorBuffer> buffer_;
   std::ostream stream_{nullptr};
   bool committed_ = false;
 };
 
-}  // namespace quarn::scan
+}  // namespace quarn::output

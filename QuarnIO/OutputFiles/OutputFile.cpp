@@ -1,6 +1,7 @@
 #include "OutputFile.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -22,7 +23,7 @@
 
 namespace fs = std::filesystem;
 
-namespace quarn::scan {
+namespace quarn::output {
 
 namespace {
 
@@ -87,38 +88,99 @@ bool linkAs(int fd, const std::string& target) {
 }
 #endif
 
-// Where `path` leads through symbolic links: a file, or a name not taken yet. After 40 links
-// it stays a link, which opening it then reports as a loop.
-fs::path followLinks(fs::path path) {
+#if !defined(_WIN32)
+// The process's own descriptor that `path` names, -1 for any other name. Opening such a name
+// would reopen the file there from its start, or fail for a pipe's or a socket's.
+int descriptorNamed(const fs::path& path) {
+  std::error_code error;
+  const fs::path name = fs::absolute(path, error).lexically_normal();
+  if (error) return -1;
+  if (name == "/dev/stdout") return 1;
+  if (name == "/dev/stderr") return 2;
+  const fs::path folder = name.parent_path();
+  if (folder != "/dev/fd" && folder != "/proc/self/fd" && folder != "/proc/thread-self/fd" &&
+      folder != "/proc/" + std::to_string(getpid()) + "/fd") {
+    return -1;
+  }
+  // As the kernel reads the number: decimal, without a sign or a leading zero.
+  const std::string number = name.filename().string();
+  if (number.empty() || (number[0] == '0' && number.size() > 1)) return -1;
+  int fd = -1;
+  const char* end = number.data() + number.size();
+  const auto [stop, problem] = std::from_chars(number.data(), end, fd);
+  return problem == std::errc() && stop == end && fd >= 0 ? fd : -1;
+}
+#endif
+
+// Where a name leads: one of the process's descriptors ("-" is 1), or through symbolic links
+// a file or a name not taken yet. After 40 links it stays a link, which opening it then
+// reports as a loop.
+struct Destination {
+  fs::path path;
+  int descriptor = -1;
+};
+
+Destination destinationOf(const std::string& name) {
+  if (name == "-") return {fs::u8path(name), 1};
+  fs::path path = fs::u8path(name);
   for (int hops = 0; hops < 40; ++hops) {
+#if !defined(_WIN32)
+    if (const int fd = descriptorNamed(path); fd >= 0) return {path, fd};
+#endif
     std::error_code error;
     if (!fs::is_symlink(path, error)) break;
     const fs::path link = fs::read_symlink(path, error);
     if (error) break;
     path = link.is_absolute() ? link : path.parent_path() / link;
   }
-  return path;
+  return {path, -1};
 }
 
-// "-" is standard output, which Linux also names as a file.
-fs::path identityPath(const std::string& name) {
-#if defined(__linux__)
-  if (name == "-") return "/dev/stdout";
+// The name by which the system finds the file: a descriptor's (not for "-" on Windows).
+fs::path identityPath(const std::string& name, [[maybe_unused]] const Destination& destination) {
+#if !defined(_WIN32)
+  if (destination.descriptor >= 0) return "/dev/fd/" + std::to_string(destination.descriptor);
 #endif
   return fs::u8path(name);
 }
 
+// The absolute name `path` has, or will have once made; empty when that cannot be told.
+fs::path absoluteName(const fs::path& path) {
+  std::error_code error;
+  fs::path name = fs::absolute(path, error);
+  if (!error) name = fs::weakly_canonical(name, error);
+  return error ? fs::path() : name;
+}
+
 bool sameFile(const std::string& a, const std::string& b) {
   if (a == b) return true;
-  const fs::path first = identityPath(a), second = identityPath(b);
+  const Destination firstGoes = destinationOf(a), secondGoes = destinationOf(b);
+  if (firstGoes.descriptor >= 0 && firstGoes.descriptor == secondGoes.descriptor) return true;
+  const fs::path first = identityPath(a, firstGoes), second = identityPath(b, secondGoes);
   std::error_code error;
   if (fs::equivalent(first, second, error)) return true;
   if (fs::exists(first, error) || fs::exists(second, error)) return false;
-  // Neither is there yet: one file when their links lead to one name.
-  std::error_code firstError, secondError;
-  const fs::path firstName = fs::weakly_canonical(followLinks(first), firstError);
-  const fs::path secondName = fs::weakly_canonical(followLinks(second), secondError);
-  return !firstError && !secondError && firstName == secondName;
+  // Neither is there yet: one file when their links lead to one name, made absolute first, as
+  // the canonical form of a bare name not there yet stays relative and that of "./name" not.
+  const fs::path firstName = absoluteName(firstGoes.path);
+  return !firstName.empty() && firstName == absoluteName(secondGoes.path);
+}
+
+// A descriptor of its own onto the process's `descriptor`; -1 with errno set when that is not
+// open for writing.
+int duplicate(int descriptor) {
+#if defined(_WIN32)
+  const int fd = _dup(descriptor);
+  if (fd >= 0) _setmode(fd, _O_BINARY);  // no byte becomes "\r\n"
+#else
+  int fd = fcntl(descriptor, F_DUPFD_CLOEXEC, 0);
+  if (fd >= 0 && (fcntl(fd, F_GETFL) & O_ACCMODE) == O_RDONLY) {  // as a write would fail
+    close(fd);
+    fd = -1;
+    errno = EBADF;
+  }
+#endif
+  return fd;
 }
 
 }  // namespace
@@ -214,6 +276,8 @@ void checkDistinctFiles(const std::vector<std::string>& inputs,
   }
 }
 
+bool namesStandardOutput(const std::string& path) { return destinationOf(path).descriptor == 1; }
+
 OutputFile::OutputFile(const std::string& path, bool seeks) : path_(path) {
   if (path.empty()) throw OutputFileError(path, "");
   openTarget(seeks);
@@ -224,20 +288,19 @@ void OutputFile::openTarget([[maybe_unused]] bool seeks) {
   int fd = -1;
   FileStatus old{};
   bool exists = false;
-  if (path_ == "-") {
-    std::cout.flush();  // and C's stdout, which it writes through
+  const Destination destination = destinationOf(path_);
+  if (destination.descriptor >= 0) {
+    standardOutput_ = destination.descriptor == 1;
+    if (standardOutput_) std::cout.flush();  // and C's stdout, which it writes through
+    fd = duplicate(destination.descriptor);
 #if defined(_WIN32)
-    fd = _dup(1);
-    if (fd >= 0) _setmode(fd, _O_BINARY);  // no byte becomes "\r\n"
-    _dup2(2, 1);
+    if (fd >= 0 && standardOutput_) _dup2(2, 1);
 #else
-    fd = fcntl(1, F_DUPFD_CLOEXEC, 0);
-    dup2(2, 1);
+    if (fd >= 0 && standardOutput_) dup2(2, 1);
 #endif
     direct_ = true;
   } else {
-    const fs::path target = followLinks(fs::u8path(path_));
-    target_ = target.u8string();
+    target_ = destination.path.u8string();
     exists = statFile(target_, old) == 0;
     if (exists && S_ISDIR(old.st_mode)) throw OutputFileError(path_, reasonOf(EISDIR));
     direct_ = exists && !S_ISREG(old.st_mode);
@@ -249,12 +312,18 @@ void OutputFile::openTarget([[maybe_unused]] bool seeks) {
   if (direct_) {
     if (fd < 0) throw OutputFileError(path_, reasonOf(errno));
 #if !defined(_WIN32)
-    if (seeks && seekIn(fd, 0, SEEK_CUR) < 0) {  // a pipe: the whole file goes there at commit
+    // A pipe, or a file where the caller's offsets would miss: the whole file goes there at
+    // commit.
+    if (seeks && (seekIn(fd, 0, SEEK_CUR) != 0 || (fcntl(fd, F_GETFL) & O_APPEND) != 0)) {
       spool_ = fd;
       std::FILE* spool = std::tmpfile();
       fd = spool != nullptr ? fcntl(fileno(spool), F_DUPFD_CLOEXEC, 0) : -1;
+      const int error = errno;
       if (spool != nullptr) std::fclose(spool);
-      if (fd < 0) throw OutputFileError(path_, reasonOf(errno));
+      if (fd < 0) {
+        closeFile(std::exchange(spool_, -1));
+        throw OutputFileError(path_, reasonOf(error));
+      }
     }
 #endif
     buffer_ = std::make_unique<DescriptorBuffer>(fd);
@@ -329,4 +398,4 @@ void OutputFile::commit() {
   committed_ = true;
 }
 
-}  // namespace quarn::scan
+}  // namespace quarn::output
