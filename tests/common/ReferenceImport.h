@@ -11,8 +11,8 @@
 #include <TooN/se3.h>
 
 #include "QuarnDotProduct.h"
+#include "ReferencePose.h"
 #include "ScanWriter.h"
-#include "pose/PoseConversion.h"
 
 namespace quarn::test {
 
@@ -35,11 +35,11 @@ inline std::string differenceFromReference(const scan::PoseArray& globalPose,
                                         0, 0, 1, g[14], g[3], g[7], g[11], g[15]};
   if (std::memcmp(transform.data(), expectedTransform, sizeof expectedTransform) != 0)
     return "transform differs";
-  const auto globalInverse = poseArrayToSE3(globalPose)->inverse();
+  const auto globalInverse = referencePose(globalPose)->inverse();
   const auto valid = scan::kHasPoint | scan::kHasColour;
   Eigen::Index n = 0;
   for (const scan::ScanFrame& frame : frames) {
-    const auto frameInverse = poseArrayToSE3(frame.pose)->inverse();
+    const auto frameInverse = referencePose(frame.pose)->inverse();
     for (const scan::ScanPixel& pixel : frame.pixels) {
       if ((pixel.flags & valid) != valid) continue;
       // T_g_r^-1 * float(T_f^-1 * p), rounded to single precision.

@@ -20,6 +20,7 @@
 #include "CapturedStdout.h"
 #include "FrameReader.h"
 #include "HostMatrices.h"
+#include "OutputFile.h"
 #include "PluginLibrary.h"
 #include "ReferenceImport.h"
 #include "ScanInputCheck.h"
@@ -214,9 +215,11 @@ TEST_F(HostLoadTest, FrameReaderGivesThePluginsColumnsAndEachFramesPose) {
 // milliseconds it takes.
 TEST_F(HostLoadTest, FramesOfEmptyColumnsAreNoWork) {
   const std::string path = scratch.file("wide.qscan");
-  quarn::scan::ScanWriter writer(path, 2000, rotationAboutZ(0));
+  quarn::output::OutputFile file(path, true);
+  quarn::scan::ScanWriter writer(file.stream(), 2000, rotationAboutZ(0));
   for (int f = 0; f < 2000; ++f) writer.addFrame(INT_MAX, 0, rotationAboutZ(0), nullptr);
   writer.finish();
+  file.commit();
   auto read = std::async(std::launch::async, [&] { return check({{"wide", readBytes(path)}}); });
   if (read.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
     std::fprintf(stderr, "FAILED: a scan of empty columns took more than 30 s\n");

@@ -56,8 +56,8 @@ std::string importThroughPlugin(const std::string& path, int status, const PoseA
   DotProductAPI api;
   if (api.open(path.c_str(), nullptr) != status) return "DotProductAPI: another open status";
   imported = host.read(read, path.c_str());
-  bool rotations = status == kOk && poseArrayToSE3(scanPose).has_value();
-  for (const ScanFrame& frame : frames) rotations = rotations && poseArrayToSE3(frame.pose);
+  bool rotations = status == kOk && test::referencePose(scanPose).has_value();
+  for (const ScanFrame& frame : frames) rotations = rotations && test::referencePose(frame.pose);
   if (imported != rotations)
     return imported ? "plug-in: imported a scan it should refuse" : "plug-in: refused a scan";
   if (!imported)

@@ -13,7 +13,7 @@ std::vector<std::string> writeSeedScans(const std::string& directory) {
   const auto write = [&](const scan::PoseArray& scanPose,
                          const std::vector<scan::ScanFrame>& frames) {
     paths.push_back(directory + "/seed-" + std::to_string(paths.size()) + ".qscan");
-    scan::writeScan(paths.back(), scanPose, frames);
+    test::writeScan(paths.back(), scanPose, frames);
   };
 
   write(rotationAboutZ(0), {});

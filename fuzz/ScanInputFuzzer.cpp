@@ -1,7 +1,7 @@
-// libFuzzer target: the fuzzer's bytes through ScanReader from memory, DotProductAPI and the
-// plug-in's read, every promise of each checked by checkScanInput. A broken promise aborts,
-// so libFuzzer keeps the input as a crash. With QUARN_SEED_CORPUS=DIR it first writes the
-// seed scans into DIR.
+// libFuzzer target: the fuzzer's bytes through ScanReader from memory, DotProductAPI, the
+// plug-in's read and the frame reader, every promise of each checked by checkScanInput. A broken
+// promise aborts, so libFuzzer keeps the input as a crash. With QUARN_SEED_CORPUS=DIR it first
+// writes the seed scans into DIR.
 
 #include <cstdint>
 #include <cstdio>
