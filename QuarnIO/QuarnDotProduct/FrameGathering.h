@@ -9,22 +9,6 @@
 #include "pose/FlatRigidTransform.h"
 #include "pose/PoseConversion.h"
 
-// What the SDK reports of a frame besides its pixels.
-struct FrameHeader {
-  int sizeX;  // both filled with the pose by readFrameHeader
-  int sizeY;
-  PoseArray pose{};
-};
-
-// Makes frame `f` current and reads its sizes, then its pose.
-inline void readFrameHeader(DotProductAPI& sdk, int f, FrameHeader& header) {
-  sdk.openFrame(f);
-  header.sizeX = sdk.getFrameSizeX();
-  header.sizeY = sdk.getFrameSizeY();
-  header.pose = PoseArray{};
-  sdk.getFramePositionAndOrientation(header.pose.data());
-}
-
 // T_f^-1 of a frame pose, flattened; empty when the pose is not a rotation.
 inline std::optional<FlatRigidTransform> frameToGlobalTransform(const PoseArray& pose) {
   const std::optional<TooN::SE3<double>> frameTransform = poseArrayToSE3(pose);

@@ -4,12 +4,9 @@
 #include <limits>
 
 #include "FrameGathering.h"
+#include "ScanSession.h"
 
 namespace {
-
-// Beyond this many pixels the 3 x N matrix of doubles cannot be addressed.
-constexpr std::int64_t kMaxPixels =
-    std::numeric_limits<std::int64_t>::max() / static_cast<std::int64_t>(3 * sizeof(double));
 
 // The host's columns, filled front to back: both blocks are walked once.
 struct ColumnSink {
@@ -32,18 +29,6 @@ struct ColumnSink {
 
 }  // namespace
 
-bool countPixels(DotProductAPI& sdk, int frameCount, std::int64_t& pixelCount) {
-  pixelCount = 0;
-  for (int f = 0; f < frameCount; ++f) {
-    sdk.openFrame(f);
-    const std::int64_t sizeX = std::max(sdk.getFrameSizeX(), 0);
-    const std::int64_t sizeY = std::max(sdk.getFrameSizeY(), 0);
-    pixelCount += sizeX * sizeY;  // below 2^62, so the sum cannot overflow before the check
-    if (pixelCount > kMaxPixels) return false;
-  }
-  return true;
-}
-
 bool gatherPoints(DotProductAPI& sdk, int frameCount, const TooN::SE3<double>& globalTransform,
                   GatheredCloud& cloud) {
   double* const points = cloud.points.data();
@@ -51,8 +36,8 @@ bool gatherPoints(DotProductAPI& sdk, int frameCount, const TooN::SE3<double>& g
   const FlatRigidTransform globalToOutput(globalTransform.inverse());
 
   for (int f = 0; f < frameCount; ++f) {
-    FrameHeader frame;
-    readFrameHeader(sdk, f, frame);
+    FrameSizeAndPose frame;
+    readFrameSizeAndPose(sdk, f, frame);
     const std::optional<FlatRigidTransform> frameToGlobal = frameToGlobalTransform(frame.pose);
     if (!frameToGlobal) return false;
     if (!gatherFramePixels(sdk, frame.sizeX, frame.sizeY, *frameToGlobal, globalToOutput, sink))

@@ -15,10 +15,6 @@ struct GatheredCloud {
   ColourMatrix colours;    // 3 x N
 };
 
-// Counting pass: opens every frame and sums width x height (sizes below 0 count as 0) in
-// 64 bits. False when the total is more than any matrix could hold.
-bool countPixels(DotProductAPI& sdk, int frameCount, std::int64_t& pixelCount);
-
 // Gathering pass into `cloud`, already sized 3 x N: every pixel with a point and a colour,
 // frame by frame, x outer, y inner, becomes the next column, its point carried into global
 // coordinates as globalTransform^-1 * frameTransform^-1 * p, rounded to single precision after

@@ -5,34 +5,21 @@
 #include "QuarnDotProduct.h"
 
 #include <iostream>
-#include <string>
 
 #include "PointGathering.h"
+#include "ScanSession.h"
 #include "platform/MemoryAdmission.h"
-#include "platform/ShortPath.h"
 #include "platform/StoragePrefault.h"
 #include "pose/PoseConversion.h"
 #include "pose/TransformPrint.h"
-#include "scanner/ScannerObject.h"
 
 namespace {
-
-// Opens the scan under the host's path or, failing that, once more under its other name.
-bool openScan(DotProductAPI& sdk, const char* path) {
-  if (path == nullptr) return false;
-  if (sdk.open(path, nullptr) == 0) return true;
-
-  std::string alternative;
-  if (!alternativeScanPath(path, alternative)) return false;
-  std::cout << "Reading from short path: " << alternative << std::endl;
-  return sdk.open(alternative.c_str(), nullptr) == 0;
-}
 
 bool readScan(const char* path, int scanIndex, Eigen::MatrixXd& points, ColourMatrix& colours,
               Eigen::MatrixXd& transform) {
   ScannerObject scanner;
   DotProductAPI& sdk = scanner.api();
-  if (!openScan(sdk, path)) return false;
+  if (openScan(sdk, path, &std::cout) != 0) return false;
 
   const int frameCount = sdk.getFrameCount();
   std::cout << frameCount << " frames found." << std::endl;

@@ -19,7 +19,8 @@ bool hugePagesAreFree(std::string_view buddyinfo, std::string_view thpEnabled,
 // a guest hands its free blocks of order 9 and above (page_reporting_order) back to the
 // hypervisor within seconds, so /proc/buddyinfo's free huge blocks are mostly memory the host
 // has taken back: the first touch costs a hypervisor fault per 4 KiB, and a read that asks for
-// huge pages there took 130 ns per pixel instead of 40 on 4 KiB pages, recycled in the guest.
+// huge pages there after a pause took several times as long as one on 4 KiB pages recycled in
+// the guest (docs/memory.md has the figures).
 bool reportsFreePages(std::string_view virtioDevice, std::string_view virtioFeatures);
 
 // Fresh output storage is written exactly once, column by column, and on first touch every

@@ -6,9 +6,7 @@
 #include <TooN/se3.h>
 #include <Eigen/Core>
 
-// The SDK reports poses as 17 doubles; values 0-15 are a 4x4 homogeneous pose and value 16
-// is never read. Arrays are zero-initialised before the SDK fills them.
-using PoseArray = std::array<double, 17>;
+#include "scanner/PoseArray.h"  // arrays are zero-initialised before the SDK fills them
 
 // The rigid transform of a pose array: the upper-left 3x3 read column by column (value
 // r + 4c is row r, column c) and orthonormalised by TooN's SO3, the translation
