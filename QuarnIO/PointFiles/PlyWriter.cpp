@@ -1,4 +1,5 @@
-#include "PlyWriter.h"
+// Binary little-endian PLY: per vertex float x, y, z and uchar red, green, blue (the SDK's
+// colour bytes 0, 1, 2).
 
 #include <algorithm>
 #include <cstdint>
@@ -6,7 +7,9 @@
 #include <string>
 #include <vector>
 
-namespace quarn::tool {
+#include "PointWriter.h"
+
+namespace quarn {
 
 namespace {
 
@@ -69,4 +72,4 @@ std::unique_ptr<PointWriter> makePlyWriter(std::ostream& out, std::uint64_t coun
   return std::make_unique<PlyWriter>(out, count, pixels);
 }
 
-}  // namespace quarn::tool
+}  // namespace quarn

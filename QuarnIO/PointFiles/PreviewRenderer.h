@@ -7,26 +7,26 @@
 
 #include <Eigen/Core>
 
-#include "PointCloud.h"
+#include "PointBounds.h"
 
-namespace quarn::tool {
+namespace quarn {
 
 struct Image {
   int width = 0, height = 0;
   std::vector<std::uint8_t> rgb;  // row by row, top row first
 };
 
-// Draws points as square splats with a depth buffer, seen obliquely from above (z up) from a
-// distance set by their bounding box, the points filling the picture. In stages, so that the
-// points can come in pieces, a whole cloud or frame by frame: the camera from the bounds,
-// then every point once to frame the picture, then every point again, in the same order, to
-// draw it.
+// The preview picture: points as square splats with a depth buffer, seen obliquely from above
+// (z up) from a distance set by their bounding box, the points filling the picture. In stages,
+// so that the points can come in pieces, a whole cloud or frame by frame: the camera from the
+// bounds and the count, then every point once to fit the picture to them, then every point
+// again, in the same order, to draw it.
 class PreviewRenderer {
  public:
-  PreviewRenderer(int width, int height, const PointBounds& bounds);
+  PreviewRenderer(int width, int height, const PointBounds& bounds, std::uint64_t count);
 
   // The first pass: `count` points, x, y, z each.
-  void frame(const float* xyz, std::size_t count);
+  void fit(const float* xyz, std::size_t count);
   // The second pass, after the whole first one: the points again, with their colours.
   void draw(const float* xyz, const std::uint8_t* rgb, std::size_t count);
   // The picture: the background alone before the second pass.
@@ -35,7 +35,7 @@ class PreviewRenderer {
  private:
   using Vec3 = Eigen::Vector3d;
 
-  void fitFrame();
+  void fitPicture();
 
   Image image_;
   std::uint64_t count_;
@@ -47,10 +47,7 @@ class PreviewRenderer {
   std::vector<float> depthBuffer_;
 };
 
-// The preview of a whole cloud.
-Image renderPreview(const PointCloud& cloud, int width, int height);
-
 // Writes the image as PNG.
 void writePng(std::ostream& out, const Image& image);
 
-}  // namespace quarn::tool
+}  // namespace quarn

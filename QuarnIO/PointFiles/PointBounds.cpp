@@ -1,18 +1,17 @@
-#include "PointCloud.h"
+#include "PointBounds.h"
 
 #include <algorithm>
-#include <cmath>
 
 #if defined(__SSE__)
 #include <xmmintrin.h>
 #endif
 
-namespace quarn::tool {
+namespace quarn {
 
 void PointBounds::add(const float* xyz, std::size_t n) {
   if (n == 0) return;
-  if (count == 0) low = high = {xyz[0], xyz[1], xyz[2]};
-  count += n;
+  if (empty_) low = high = {xyz[0], xyz[1], xyz[2]};
+  empty_ = false;
   std::size_t i = 0;
 #if defined(__SSE__)
   // A point's x, y, z in lanes 0-2 (lane 3 is the next point's x, left out): minps(p, low) is
@@ -39,23 +38,4 @@ void PointBounds::add(const float* xyz, std::size_t n) {
   }
 }
 
-PointCloud validPoints(const Eigen::MatrixXd& points, const ColourMatrix& colours) {
-  PointCloud cloud;
-  const Eigen::Index columns = std::min(points.cols(), colours.cols());
-  Eigen::Index valid = 0;
-  for (Eigen::Index c = 0; c < columns; ++c) valid += !points.col(c).hasNaN();
-  cloud.points.reserve(static_cast<std::size_t>(valid));
-  cloud.colours.reserve(static_cast<std::size_t>(valid));
-  for (Eigen::Index c = 0; c < columns; ++c) {
-    if (points.col(c).hasNaN()) continue;
-    const std::array<float, 3> p = {static_cast<float>(points(0, c)),
-                                    static_cast<float>(points(1, c)),
-                                    static_cast<float>(points(2, c))};
-    cloud.bounds.add(p.data());
-    cloud.points.push_back(p);
-    cloud.colours.push_back({colours(0, c), colours(1, c), colours(2, c)});
-  }
-  return cloud;
-}
-
-}  // namespace quarn::tool
+}  // namespace quarn

@@ -11,7 +11,7 @@
 #define STB_IMAGE_WRITE_IMPLEMENTATION
 #include <stb_image_write.h>
 
-namespace quarn::tool {
+namespace quarn {
 
 namespace {
 
@@ -21,8 +21,9 @@ void appendToStream(void* context, void* data, int size) {
 
 }  // namespace
 
-PreviewRenderer::PreviewRenderer(int width, int height, const PointBounds& bounds)
-    : count_(bounds.count), minX_(HUGE_VAL), maxX_(-HUGE_VAL), minY_(HUGE_VAL), maxY_(-HUGE_VAL) {
+PreviewRenderer::PreviewRenderer(int width, int height, const PointBounds& bounds,
+                                 std::uint64_t count)
+    : count_(count), minX_(HUGE_VAL), maxX_(-HUGE_VAL), minY_(HUGE_VAL), maxY_(-HUGE_VAL) {
   image_.width = width;
   image_.height = height;
   image_.rgb.resize(static_cast<std::size_t>(width) * height * 3);
@@ -48,7 +49,7 @@ PreviewRenderer::PreviewRenderer(int width, int height, const PointBounds& bound
   up_ = right_.cross(forward_);
 }
 
-void PreviewRenderer::frame(const float* xyz, std::size_t count) {
+void PreviewRenderer::fit(const float* xyz, std::size_t count) {
   // Frame the cloud: fit the extent of its projection, with a margin, to the image. (The
   // bounding box's corners would leave the unseen parts of a room empty.)
   for (std::size_t i = 0; i < count; ++i) {
@@ -61,7 +62,7 @@ void PreviewRenderer::frame(const float* xyz, std::size_t count) {
   }
 }
 
-void PreviewRenderer::fitFrame() {
+void PreviewRenderer::fitPicture() {
   const int width = image_.width, height = image_.height;
   scale_ = 0.94 *
            std::min(width / std::max(maxX_ - minX_, 1e-9), height / std::max(maxY_ - minY_, 1e-9));
@@ -77,7 +78,7 @@ void PreviewRenderer::fitFrame() {
 }
 
 void PreviewRenderer::draw(const float* xyz, const std::uint8_t* rgb, std::size_t count) {
-  if (count > 0 && !framed_) fitFrame();
+  if (count > 0 && !framed_) fitPicture();
   const int width = image_.width, height = image_.height;
   for (std::size_t i = 0; i < count; ++i) {
     const Vec3 v = Vec3(xyz[3 * i], xyz[3 * i + 1], xyz[3 * i + 2]) - eye_;
@@ -103,15 +104,6 @@ void PreviewRenderer::draw(const float* xyz, const std::uint8_t* rgb, std::size_
   }
 }
 
-Image renderPreview(const PointCloud& cloud, int width, int height) {
-  static_assert(sizeof(cloud.points[0]) == 3 * sizeof(float) && sizeof(cloud.colours[0]) == 3);
-  PreviewRenderer renderer(width, height, cloud.bounds);
-  const float* xyz = cloud.points.empty() ? nullptr : cloud.points[0].data();
-  renderer.frame(xyz, cloud.size());
-  renderer.draw(xyz, cloud.colours.empty() ? nullptr : cloud.colours[0].data(), cloud.size());
-  return renderer.image();
-}
-
 void writePng(std::ostream& out, const Image& image) {
   if (stbi_write_png_to_func(appendToStream, &out, image.width, image.height, 3, image.rgb.data(),
                              image.width * 3) == 0) {
@@ -119,4 +111,4 @@ void writePng(std::ostream& out, const Image& image) {
   }
 }
 
-}  // namespace quarn::tool
+}  // namespace quarn

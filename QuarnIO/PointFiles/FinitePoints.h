@@ -1,0 +1,43 @@
+#pragma once
+
+// What the project hands a user as a point: a pixel with a point and a colour (a column of the
+// plug-in's read, a point of a frame) whose three coordinates are finite. The plug-in's
+// matrices keep every such pixel, as the host contract says; everything a user gets through
+// quarn, Python or the benchmark passes through here.
+
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+namespace quarn {
+
+template <class Real>
+inline bool isFinitePoint(const Real* p) {
+  return std::isfinite(p[0]) && std::isfinite(p[1]) && std::isfinite(p[2]);
+}
+
+// Moves the finite points among the `count` points xyz[3i..3i+2] with colours rgb[3i..3i+2]
+// to the front, in order, and returns how many there are. Nothing moves when all are finite.
+template <class Real>
+std::size_t keepFinitePoints(Real* xyz, std::uint8_t* rgb, std::size_t count) {
+  std::size_t kept = 0;
+  while (kept < count && isFinitePoint(xyz + 3 * kept)) ++kept;
+  for (std::size_t i = kept; i < count; ++i) {
+    if (!isFinitePoint(xyz + 3 * i)) continue;
+    std::memcpy(xyz + 3 * kept, xyz + 3 * i, 3 * sizeof(Real));
+    std::memcpy(rgb + 3 * kept, rgb + 3 * i, 3);
+    ++kept;
+  }
+  return kept;
+}
+
+// How many of the `count` points are finite.
+template <class Real>
+std::size_t countFinitePoints(const Real* xyz, std::size_t count) {
+  std::size_t finite = 0;
+  for (std::size_t i = 0; i < count; ++i) finite += isFinitePoint(xyz + 3 * i);
+  return finite;
+}
+
+}  // namespace quarn

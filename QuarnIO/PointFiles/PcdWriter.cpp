@@ -1,0 +1,69 @@
+// PCL's binary PCD 0.7: x, y, z and the colour packed in a float's bits as PCL packs it,
+// (r << 16) | (g << 8) | b, little-endian.
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "PointWriter.h"
+
+namespace quarn {
+
+namespace {
+
+void putLittleEndian(std::vector<unsigned char>& out, std::uint32_t bits) {
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<unsigned char>(bits >> (8 * i)));
+}
+
+class PcdWriter final : public PointWriter {
+ public:
+  PcdWriter(std::ostream& out, std::uint64_t count, std::uint64_t pixels)
+      : PointWriter(out, count, pixels) {}
+
+ private:
+  std::string header(std::uint64_t count, std::uint64_t pixels) const override {
+    // The count appears twice: twice the padding.
+    const std::string padding = headerPadding(count, pixels);
+    return "# .PCD v0.7 - Point Cloud Data file format" + padding + padding +
+           "\n"
+           "VERSION 0.7\n"
+           "FIELDS x y z rgb\n"
+           "SIZE 4 4 4 4\n"
+           "TYPE F F F F\n"
+           "COUNT 1 1 1 1\n"
+           "WIDTH " +
+           std::to_string(count) + "\nHEIGHT 1\nVIEWPOINT 0 0 0 1 0 0 0\nPOINTS " +
+           std::to_string(count) + "\nDATA binary\n";
+  }
+
+  void put(const float* xyz, const std::uint8_t* rgb, std::size_t count) override {
+    // In chunks, so that a whole cloud costs no second copy of itself.
+    for (std::size_t start = 0; start < count; start += kChunk) {
+      const std::size_t end = std::min(count, start + kChunk);
+      bytes_.clear();
+      for (std::size_t i = start; i < end; ++i) {
+        for (int k = 0; k < 3; ++k) {
+          std::uint32_t bits;
+          std::memcpy(&bits, &xyz[3 * i + k], sizeof bits);
+          putLittleEndian(bytes_, bits);
+        }
+        putLittleEndian(bytes_, std::uint32_t{rgb[3 * i]} << 16 |
+                                    std::uint32_t{rgb[3 * i + 1]} << 8 | rgb[3 * i + 2]);
+      }
+      out_.write(reinterpret_cast<const char*>(bytes_.data()),
+                 static_cast<std::streamsize>(bytes_.size()));
+    }
+  }
+
+  static constexpr std::size_t kChunk = 1 << 16;  // points per write
+  std::vector<unsigned char> bytes_;
+};
+
+}  // namespace
+
+std::unique_ptr<PointWriter> makePcdWriter(std::ostream& out, std::uint64_t count,
+                                           std::uint64_t pixels) {
+  return std::make_unique<PcdWriter>(out, count, pixels);
+}
+
+}  // namespace quarn

@@ -1,0 +1,53 @@
+#include "PointFormat.h"
+
+#include <cctype>
+#include <filesystem>
+#include <stdexcept>
+
+#include "PointWriter.h"
+
+namespace quarn {
+
+namespace {
+
+// The extension as the user wrote it, from a UTF-8 name.
+std::string extensionOf(const std::string& path) {
+  return std::filesystem::u8path(path).extension().u8string();
+}
+
+std::string lowerCase(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+std::invalid_argument unknownFormat(const std::string& path, const std::string& known) {
+  return std::invalid_argument("unknown output format '" + extensionOf(path) +
+                               "' (known: " + known + ")");
+}
+
+// The first is the format of a name without an extension.
+const PointFormat kFormats[] = {
+    {".ply", "PLY", true, makePlyWriter},
+    {".pcd", "PCD", true, makePcdWriter},
+    {".xyz", "XYZ", false, makeXyzWriter},
+};
+
+}  // namespace
+
+const PointFormat& pointFormatOf(const std::string& path) {
+  const std::string extension = lowerCase(extensionOf(path));
+  if (extension.empty()) return kFormats[0];
+  std::string known;
+  for (const PointFormat& format : kFormats) {
+    if (extension == format.extension) return format;
+    known += (known.empty() ? "" : ", ") + std::string(format.extension);
+  }
+  throw unknownFormat(path, known);
+}
+
+void checkPictureFormat(const std::string& path) {
+  const std::string extension = lowerCase(extensionOf(path));
+  if (!extension.empty() && extension != ".png") throw unknownFormat(path, ".png");
+}
+
+}  // namespace quarn

@@ -1,0 +1,33 @@
+#pragma once
+
+// The point-file formats, by extension: binary PLY, PCL's binary PCD and XYZ text.
+
+#include <cstdint>
+#include <memory>
+#include <ostream>
+#include <string>
+
+namespace quarn {
+
+class PointWriter;
+
+struct PointFormat {
+  const char* extension;  // ".ply", in lower case
+  const char* name;       // "PLY"
+  // The header holds the point count: it must be known first, or the header written again
+  // once it is (see PointWriter).
+  bool headerHoldsCount;
+  // A writer not yet started (see startPointWriter).
+  std::unique_ptr<PointWriter> (*makeWriter)(std::ostream& out, std::uint64_t count,
+                                             std::uint64_t pixels);
+};
+
+// The format `path`'s extension names, in any case; PLY for a name without one (standard
+// output, a device). Throws std::invalid_argument
+// "unknown output format '.foo' (known: .ply, .pcd, .xyz)".
+const PointFormat& pointFormatOf(const std::string& path);
+
+// Throws std::invalid_argument likewise unless `path` names a PNG picture (or has no extension).
+void checkPictureFormat(const std::string& path);
+
+}  // namespace quarn

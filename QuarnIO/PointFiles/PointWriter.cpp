@@ -1,0 +1,49 @@
+#include "PointWriter.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace quarn {
+
+std::string headerPadding(std::uint64_t count, std::uint64_t pixels) {
+  if (count > pixels) throw std::logic_error("more points than pixels");
+  return std::string(std::to_string(pixels).size() - std::to_string(count).size(), ' ');
+}
+
+void PointWriter::start() {
+  const bool counted = count_ != kUncounted;
+  const std::string text = header(counted ? count_ : pixels_, pixels_);
+  if (!counted && !text.empty()) {
+    headerAt_ = out_.tellp();
+    if (headerAt_ == std::ostream::pos_type(-1)) out_.setstate(std::ios::failbit);
+  }
+  out_ << text;
+}
+
+void PointWriter::write(const float* xyz, const std::uint8_t* rgb, std::size_t count) {
+  if (count > std::min(count_, pixels_) - written_)
+    throw std::logic_error("more points than announced");
+  put(xyz, rgb, count);
+  written_ += count;
+}
+
+void PointWriter::finish() {
+  if (count_ != kUncounted) {
+    if (written_ != count_) throw std::logic_error("fewer points than announced");
+    return;
+  }
+  if (headerAt_ == std::ostream::pos_type(-1)) return;
+  const std::ostream::pos_type end = out_.tellp();
+  out_.seekp(headerAt_);
+  out_ << header(written_, pixels_);
+  out_.seekp(end);
+}
+
+std::unique_ptr<PointWriter> startPointWriter(const PointFormat& format, std::ostream& out,
+                                              std::uint64_t count, std::uint64_t pixels) {
+  std::unique_ptr<PointWriter> writer = format.makeWriter(out, count, pixels);
+  writer->start();
+  return writer;
+}
+
+}  // namespace quarn
