@@ -3,9 +3,9 @@
 #include <filesystem>
 #include <sstream>
 
-#include "DotProductAPI.h"
 #include "ImportCommand.h"
 #include "QuietStdout.h"
+#include "ScanSession.h"
 #include "Seconds.h"
 
 namespace fs = std::filesystem;
@@ -17,13 +17,11 @@ namespace {
 // A kept scan is only trusted when the SDK opens it with the frames and sizes asked for: an
 // interrupted or older run must not be timed as this size.
 bool scanMatches(const std::string& path, const tool::SampleOptions& options) {
-  DotProductAPI sdk;
-  if (sdk.open(path.c_str(), nullptr) != 0 || sdk.getFrameCount() != options.frames) return false;
+  ScanSession session(path);
+  if (session.status() != 0 || session.frameCount() != options.frames) return false;
   for (int i = 0; i < options.frames; ++i) {
-    if (sdk.openFrame(i) != 0 || sdk.getFrameSizeX() != options.width ||
-        sdk.getFrameSizeY() != options.height) {
-      return false;
-    }
+    const FrameSizeAndPose frame = session.frame(i);
+    if (frame.sizeX != options.width || frame.sizeY != options.height) return false;
   }
   return true;
 }
@@ -43,14 +41,14 @@ BenchFiles prepareBenchFiles(const std::string& dataDir, const tool::SampleOptio
   if (!fs::exists(files.scan) || !scanMatches(files.scan, options)) {
     fs::remove(files.ply);  // it came from the scan being replaced
     log << "bench: writing " << files.scan << std::endl;
-    const tool::Clock::time_point start = tool::Clock::now();
+    const Clock::time_point start = Clock::now();
     tool::writeSampleScan(files.scan, options);
-    log << "bench: wrote the scan in " << tool::secondsSince(start) << " s" << std::endl;
+    log << "bench: wrote the scan in " << secondsSince(start) << " s" << std::endl;
   }
   if (!fs::exists(files.ply)) {
     log << "bench: writing " << files.ply << std::endl;
-    const tool::Clock::time_point start = tool::Clock::now();
-    tool::ImportOptions import;
+    const Clock::time_point start = Clock::now();
+    ConversionRequest import;
     import.scan = files.scan;
     import.output = files.ply;
     import.plugin = plugin;
@@ -59,7 +57,7 @@ BenchFiles prepareBenchFiles(const std::string& dataDir, const tool::SampleOptio
       QuietStdout quiet;
       tool::importScan(import, report);
     }
-    log << "bench: wrote the PLY in " << tool::secondsSince(start) << " s" << std::endl;
+    log << "bench: wrote the PLY in " << secondsSince(start) << " s" << std::endl;
   }
   return files;
 }

@@ -1,11 +1,11 @@
 #include "ImportRun.h"
 
-#include <cmath>
 #include <sstream>
 #include <stdexcept>
 #include <vector>
 
 #include "ChildProcess.h"
+#include "FinitePoints.h"
 #include "QuietStdout.h"
 #include "Seconds.h"
 
@@ -21,7 +21,9 @@ ImportResult checkedResult(const PluginScan& scan) {
   }
   ImportResult result;
   result.columns = scan.points.cols();
-  while (result.valid < result.columns && !std::isnan(scan.points(0, result.valid))) ++result.valid;
+  // The plug-in's tail is NaN, so the finite columns are the points however many it filled.
+  result.points = static_cast<std::int64_t>(
+      countFinitePoints(scan.points.data(), static_cast<std::size_t>(result.columns)));
   return result;
 }
 
@@ -33,9 +35,9 @@ double timeImport(const PluginLibrary& plugin, const std::string& scan, ImportRe
   double seconds = 0;
   {
     QuietStdout quiet;
-    const tool::Clock::time_point start = tool::Clock::now();
+    const Clock::time_point start = Clock::now();
     read = plugin.read(scan, imported);
-    seconds = tool::secondsSince(start);
+    seconds = secondsSince(start);
   }
   if (!read) throw std::runtime_error("the plug-in cannot read " + scan);
   result = checkedResult(imported);

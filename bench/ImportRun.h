@@ -11,7 +11,7 @@ namespace quarn::bench {
 
 struct ImportResult {
   std::int64_t columns = 0;  // the pixels of the scan
-  std::int64_t valid = 0;    // columns before the first NaN point
+  std::int64_t points = 0;   // columns with finite coordinates: what a user gets
 };
 
 // Seconds one readDotProduct of `scan` takes into new, empty matrices, the plug-in's printing

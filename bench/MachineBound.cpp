@@ -20,8 +20,8 @@ namespace quarn::bench {
 
 namespace {
 
-using tool::Clock;
-using tool::secondsSince;
+using quarn::Clock;
+using quarn::secondsSince;
 
 // The writes must happen although nothing reads the storage before it is freed.
 void keep(void* storage) { asm volatile("" : : "r"(storage) : "memory"); }

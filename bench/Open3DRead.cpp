@@ -18,9 +18,9 @@ double timeOpen3DRead(const std::string& path, std::size_t& points) {
   double seconds = 0;
   {
     QuietStdout quiet;  // Open3D logs to stdout
-    const tool::Clock::time_point start = tool::Clock::now();
+    const Clock::time_point start = Clock::now();
     read = open3d::io::ReadPointCloud(path, cloud);
-    seconds = tool::secondsSince(start);
+    seconds = secondsSince(start);
   }
   if (!read) throw std::runtime_error("Open3D cannot read " + path);
   if (cloud.colors_.size() != cloud.points_.size()) {

@@ -72,7 +72,7 @@ struct Children {
 
 int run(const tool::SampleOptions& size, int runs, const std::string& dataDir,
         const std::string& pluginPath, const Children& children) {
-  const tool::Clock::time_point start = tool::Clock::now();
+  const Clock::time_point start = Clock::now();
   const BenchFiles files = prepareBenchFiles(dataDir, size, pluginPath, std::cerr);
   const std::int64_t pixels = std::int64_t{size.frames} * size.width * size.height;
   const std::int64_t outputBytes = std::int64_t{kOutputBytesPerPixel} * pixels;
@@ -109,9 +109,9 @@ int run(const tool::SampleOptions& size, int runs, const std::string& dataDir,
 #endif
     std::size_t open3dPoints = 0;
     open3d.add(timeOpen3DRead(files.ply, open3dPoints));
-    if (static_cast<std::int64_t>(open3dPoints) != imported.valid) {
+    if (static_cast<std::int64_t>(open3dPoints) != imported.points) {
       throw std::runtime_error("Open3D read " + std::to_string(open3dPoints) +
-                               " points, the plug-in " + std::to_string(imported.valid) +
+                               " points, the plug-in " + std::to_string(imported.points) +
                                ": remove " + files.ply + " to write it again");
     }
     for (std::size_t m = 0; m < touch.size(); ++m) {
@@ -148,7 +148,7 @@ int run(const tool::SampleOptions& size, int runs, const std::string& dataDir,
 
   const double perPixel = 1e9 / static_cast<double>(pixels);
   std::cerr << "bench: " << size.frames << " frames of " << size.width << " x " << size.height
-            << " = " << pixels << " pixels, " << imported.valid
+            << " = " << pixels << " pixels, " << imported.points
             << " with point and colour; best of " << runs << '\n'
             << "bench: import s " << runsText(import) << '\n'
             << "bench: open3d s " << runsText(open3d) << '\n';
@@ -187,7 +187,7 @@ int run(const tool::SampleOptions& size, int runs, const std::string& dataDir,
   printLine("ratio_python_vs_import", python.seconds / import.seconds, 3);
 #endif
   std::fflush(stdout);
-  std::cerr << "bench: took " << tool::secondsSince(start) << " s\n";
+  std::cerr << "bench: took " << secondsSince(start) << " s\n";
   return 0;
 }
 

@@ -1,6 +1,6 @@
 // quarn._quarn: reads a scan through the plug-in, loaded at run time as a host loads it, into
 // matrices this module owns, and shows their storage to numpy in place; or frame by frame, by
-// the frame reader.
+// the frame reader; or converts it to a point file by quarn import's own pipeline.
 
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
@@ -17,19 +17,23 @@
 #include <string>
 #include <vector>
 
+#include "FinitePoints.h"
 #include "FrameReader.h"
+#include "OutputFile.h"
 #include "PluginLibrary.h"
-#include "ScanProblem.h"
+#include "ScanConversion.h"
+#include "ScanReasons.h"
+#include "WholeRead.h"
 
 namespace py = pybind11;
 
 namespace {
 
 // One read's matrices, plain Eigen storage from the allocator the plug-in shares with us (or
-// an unpickled copy of the valid columns).
+// an unpickled copy of the points).
 struct Scan {
   PluginScan matrices;
-  Eigen::Index valid = 0;   // the columns before the NaN tail
+  Eigen::Index valid = 0;   // the points: the filled columns with finite coordinates, first
   Eigen::Index pixels = 0;  // valid or not
 };
 
@@ -67,39 +71,26 @@ class ConsoleMode {
   static inline std::streambuf* buffer_ = nullptr;
 };
 
-// The plug-in puts the valid points first; after them every point is NaN and every colour 0,
-// and the host is not told where they end. Colours are an eighth of the bytes, so the tail is
-// looked for there, eight bytes at a time: the valid points end at the first NaN point after
-// the last coloured column (black ones may come before it).
-Eigen::Index validColumns(const Eigen::MatrixXd& points, const ColourMatrix& colours) {
-  const unsigned char* bytes = colours.data();
-  std::size_t end = static_cast<std::size_t>(std::min(points.cols(), colours.cols())) * 3;
-  for (std::uint64_t word = 0; end >= 8; end -= 8) {
-    std::memcpy(&word, bytes + end - 8, 8);
-    if (word != 0) break;
-  }
-  while (end > 0 && bytes[end - 1] == 0) --end;
-  auto n = static_cast<Eigen::Index>((end + 2) / 3);
-  while (n < points.cols() && !points.col(n).hasNaN()) ++n;
-  return n;
-}
-
 // Why the read failed, in the words quarn import uses; empty when it succeeded.
 std::string readInto(const std::string& path, const std::string& plugin, bool quiet, Scan& scan) {
-  std::string problem = quarn::importProblem(path);
+  const std::string problem = quarn::findImportProblem(path).reason;
   if (!problem.empty()) return problem;
-  std::unique_ptr<PluginLibrary> library;
   try {
-    library = std::make_unique<PluginLibrary>(plugin);
-  } catch (const std::runtime_error& e) {
+    const PluginLibrary library(plugin);
+    quarn::WholeRead read;
+    {
+      ConsoleMode console(quiet);
+      quarn::readWhole(library, path, read);
+    }
+    scan.matrices = std::move(read.matrices);
+    // The points in place, counted: the plug-in's tail is NaN, so the finite columns are the
+    // points however many it filled. Nothing moves unless a filled column is not finite.
+    scan.valid = static_cast<Eigen::Index>(
+        quarn::keepFinitePoints(scan.matrices.points.data(), scan.matrices.colours.data(),
+                                static_cast<std::size_t>(scan.matrices.points.cols())));
+  } catch (const std::runtime_error& e) {  // ScanError, or the plug-in that does not load
     return e.what();
   }
-  {
-    ConsoleMode console(quiet);
-    problem = quarn::readThroughPlugin(*library, path, scan.matrices);
-  }
-  if (!problem.empty()) return problem;
-  scan.valid = validColumns(scan.matrices.points, scan.matrices.colours);
   scan.pixels = scan.matrices.points.cols();
   return std::string();
 }
@@ -112,7 +103,7 @@ std::string readInto(const std::string& path, const std::string& plugin, bool qu
   if (reason == "it is a directory") code = EISDIR;
   if (reason.rfind("needs ", 0) == 0) code = ENOMEM;  // "needs 83 MB of memory, ..."
   py::object error = py::module_::import("quarn").attr("_scan_error")(
-      code ? py::object(py::int_(code)) : py::object(py::none()), reason, path);
+      code ? py::object(py::int_(code)) : py::object(py::none()), reason, py::bytes(path));
   PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(error.ptr())), error.ptr());
   throw py::error_already_set();
 }
@@ -179,7 +170,7 @@ void putRows(const Eigen::Matrix4d& pose, double* out) {
 std::string openFrames(const std::string& path, std::unique_ptr<quarn::FrameReader>& reader) {
   try {
     reader = std::make_unique<quarn::FrameReader>(path);
-  } catch (const quarn::FrameError& e) {
+  } catch (const quarn::ScanError& e) {
     return e.what();
   }
   return std::string();
@@ -221,7 +212,11 @@ class Frames {
       try {
         reader_->read(f, frame_);
         pose = reader_->framePose(frame_);
-      } catch (const quarn::FrameError& e) {
+        const std::size_t kept =
+            quarn::keepFinitePoints(frame_.points.data(), frame_.colours.data(), frame_.size());
+        frame_.points.resize(3 * kept);
+        frame_.colours.resize(3 * kept);
+      } catch (const quarn::ScanError& e) {
         problem = e.what();
       }
     }
@@ -261,7 +256,7 @@ py::array trajectory(const std::string& path) {
       rows.resize(16 * static_cast<std::size_t>(reader.frameCount()));
       for (int f = 0; f < reader.frameCount(); ++f)
         putRows(reader.framePose(f), &rows[std::size_t{16} * f]);
-    } catch (const quarn::FrameError& e) {
+    } catch (const quarn::ScanError& e) {
       problem = e.what();
     }
   }
@@ -270,6 +265,44 @@ py::array trajectory(const std::string& path) {
       {static_cast<py::ssize_t>(rows.size() / 16), py::ssize_t{4}, py::ssize_t{4}});
   std::copy(rows.begin(), rows.end(), poses.mutable_data());
   return poses;
+}
+
+// quarn import's conversion: the same pipeline, so the same bytes. The plug-in's lines are
+// muted; the report comes back as a dict.
+py::dict convert(const std::string& scan, const std::string& output, const std::string& preview,
+                 const std::string& plugin, int read) {
+  for (const std::string* path : {&scan, &output, &preview, &plugin}) checkPath(*path);
+  quarn::ConversionRequest request;
+  request.scan = scan;
+  request.output = output;
+  request.preview = preview;
+  request.plugin = plugin;
+  request.read = static_cast<quarn::ConversionRequest::Read>(read);
+  quarn::ConversionReport report;
+  std::string problem;
+  {
+    py::gil_scoped_release unlocked;
+    try {
+      ConsoleMode console(true);
+      report = quarn::convertScan(request, nullptr, nullptr);
+    } catch (const quarn::ScanError& e) {
+      problem = e.what();
+    } catch (const quarn::output::OutputFileError&) {
+      throw;  // an OSError of the output's, below
+    } catch (const std::invalid_argument&) {
+      throw;
+    } catch (const std::runtime_error& e) {  // the plug-in that does not load
+      problem = e.what();
+    }
+  }
+  if (!problem.empty()) raiseScanError(scan, problem);
+  py::dict result;
+  result["frames"] = report.frames;
+  result["pixels"] = report.pixels;
+  result["points"] = report.points;
+  result["non_finite"] = report.nonFinite;
+  result["frame_by_frame"] = report.frameByFrame;
+  return result;
 }
 
 }  // namespace
@@ -284,7 +317,8 @@ PYBIND11_MODULE(_quarn, m) {
             const Scan& s = scanOf(self);
             return view(self, s.matrices.points.data(), s.valid, 3, 3, 1);
           },
-          "n x 3 float64: the valid pixels' points, metres, in the scan's coordinates")
+          "n x 3 float64: the points (pixels with a point and a colour, finite), metres, in\n"
+          "output coordinates")
       .def_property_readonly(
           "colours",
           [](const py::object& self) {
@@ -333,4 +367,15 @@ PYBIND11_MODULE(_quarn, m) {
       });
   m.def("trajectory", &trajectory, py::arg("path"),
         "Every frame's pose of the scan at `path`; raises quarn.ScanError");
+  m.def("convert", &convert, py::arg("scan"), py::arg("output"), py::arg("preview"),
+        py::arg("plugin"), py::arg("read"),
+        "Converts the scan as quarn import does; see quarn.convert");
+  // What an output's failure and a wrong request become in Python.
+  py::register_exception_translator([](std::exception_ptr error) {
+    try {
+      if (error) std::rethrow_exception(error);
+    } catch (const quarn::output::OutputFileError& e) {
+      PyErr_SetString(PyExc_OSError, e.what());
+    }
+  });
 }

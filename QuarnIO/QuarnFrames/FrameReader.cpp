@@ -4,10 +4,9 @@
 #include <cmath>
 #include <optional>
 
+#include "FinitePoints.h"
 #include "FrameGathering.h"
-#include "ScanProblem.h"
-#include "platform/ShortPath.h"
-#include "scanner/ScannerObject.h"
+#include "ScanSession.h"
 
 namespace quarn {
 
@@ -70,82 +69,59 @@ class FrameSink {
   std::uint8_t* colour_;
 };
 
-PoseArray scanPose(DotProductAPI& sdk) {
-  PoseArray pose{};
-  sdk.getPositionAndOrientation(pose.data());
-  return pose;
-}
-
 TooN::SE3<double> rigidTransform(const PoseArray& pose, const std::string& whose) {
   const std::optional<TooN::SE3<double>> transform = poseArrayToSE3(pose);
-  if (!transform) throw FrameError(whose + " is not a rotation");
+  if (!transform) throw ScanError(whose + " is not a rotation");
   return *transform;
 }
 
 std::string framePoseName(int f) { return "the pose of frame " + std::to_string(f); }
 
-// Frame f made current, its sizes and pose read, as the plug-in reads them.
-void readHeader(DotProductAPI& sdk, int frameCount, int f, FrameHeader& header) {
-  if (f < 0 || f >= frameCount) {
-    throw FrameError("no frame " + std::to_string(f) + ": the scan has " +
-                     std::to_string(frameCount));
-  }
-  readFrameHeader(sdk, f, header);
-}
-
-// The scan at `path` opened as the plug-in opens it, or why not.
-std::unique_ptr<ScannerObject> openScan(const std::string& path) {
-  auto scanner = std::make_unique<ScannerObject>();
-  DotProductAPI& sdk = scanner->api();
-  const int status = sdk.open(path.c_str(), nullptr);
-  if (status == 0) return scanner;
-  std::string alternative;
-  if (alternativeScanPath(path.c_str(), alternative) && sdk.open(alternative.c_str(), nullptr) == 0)
-    return scanner;
-  throw FrameError(describeOpenStatus(path, status));
+std::unique_ptr<ScanSession> openSession(const std::string& path) {
+  auto session = std::make_unique<ScanSession>(path);
+  if (session->status() != 0) throw ScanError(describeOpenStatus(path, session->status()));
+  return session;
 }
 
 }  // namespace
 
-FrameReader::FrameReader(DotProductAPI& sdk)
-    : sdk_(sdk),
-      frameCount_(std::max(sdk.getFrameCount(), 0)),
-      globalPose_(scanPose(sdk)),
+FrameReader::FrameReader(const std::string& path)
+    : session_(openSession(path)),
+      frameCount_(session_->frameCount()),
+      globalPose_(session_->scanPose()),
       globalTransform_(rigidTransform(globalPose_, "the scan's pose")),
       globalToOutput_(globalTransform_.inverse()) {}
-
-FrameReader::FrameReader(const std::string& path) : FrameReader(openScan(path)) {}
-
-FrameReader::FrameReader(std::unique_ptr<ScannerObject> scanner) : FrameReader(scanner->api()) {
-  scanner_ = std::move(scanner);
-}
 
 FrameReader::~FrameReader() = default;
 
 std::uint64_t FrameReader::pixelCount() {
-  std::uint64_t pixels = 0;
-  for (int f = 0; f < frameCount_; ++f) {
-    sdk_.openFrame(f);
-    pixels += static_cast<std::uint64_t>(std::max(sdk_.getFrameSizeX(), 0)) *
-              static_cast<std::uint64_t>(std::max(sdk_.getFrameSizeY(), 0));
+  const std::optional<std::int64_t> pixels = session_->pixelCount();
+  if (!pixels) throw ScanError("more pixels than a read can hold");
+  return static_cast<std::uint64_t>(*pixels);
+}
+
+// Frame f made current, its sizes and pose read, as the plug-in reads them.
+void FrameReader::readSizeAndPose(int f, FrameSizeAndPose& frame) {
+  if (f < 0 || f >= frameCount_) {
+    throw ScanError("no frame " + std::to_string(f) + ": the scan has " +
+                    std::to_string(frameCount_));
   }
-  return pixels;
+  readFrameSizeAndPose(session_->sdk(), f, frame);
 }
 
 void FrameReader::read(int f, Frame& frame) {
-  FrameHeader header;
-  readHeader(sdk_, frameCount_, f, header);
+  FrameSizeAndPose header;
+  readSizeAndPose(f, header);
   const std::optional<FlatRigidTransform> frameToGlobal = frameToGlobalTransform(header.pose);
-  if (!frameToGlobal) throw FrameError(framePoseName(f) + " is not a rotation");
+  if (!frameToGlobal) throw ScanError(framePoseName(f) + " is not a rotation");
   frame.index = f;
   frame.sizeX = header.sizeX;
   frame.sizeY = header.sizeY;
   frame.pose = header.pose;
 
-  const std::uint64_t pixels = static_cast<std::uint64_t>(std::max(header.sizeX, 0)) *
-                               static_cast<std::uint64_t>(std::max(header.sizeY, 0));
-  FrameSink sink(frame, pixels);
-  gatherFramePixels(sdk_, header.sizeX, header.sizeY, *frameToGlobal, globalToOutput_, sink);
+  FrameSink sink(frame, static_cast<std::uint64_t>(framePixels(header.sizeX, header.sizeY)));
+  gatherFramePixels(session_->sdk(), header.sizeX, header.sizeY, *frameToGlobal, globalToOutput_,
+                    sink);
   sink.finish();
 }
 
@@ -170,8 +146,8 @@ bool harmless(const TooN::SE3<double>& transform) {
 }  // namespace
 
 std::uint64_t FrameReader::countPoints(int f) {
-  FrameHeader header;
-  readHeader(sdk_, frameCount_, f, header);
+  FrameSizeAndPose header;
+  readSizeAndPose(f, header);
   const TooN::SE3<double> frameTransform = rigidTransform(header.pose, framePoseName(f));
   std::uint64_t count = 0;
   bool exact = harmless(frameTransform.inverse()) && harmless(globalTransform_.inverse());
@@ -179,8 +155,8 @@ std::uint64_t FrameReader::countPoints(int f) {
     for (int y = 0; y < header.sizeY; ++y) {  // without branches on what the pixels hold
       float px = 0, py = 0, pz = 0;
       unsigned char c0, c1, c2;
-      const bool point = sdk_.getCartesianAtPixel(x, y, px, py, pz) == 0;
-      const bool both = point & (sdk_.getColourAtPixel(x, y, c0, c1, c2) == 0);
+      const bool point = session_->sdk().getCartesianAtPixel(x, y, px, py, pz) == 0;
+      const bool both = point & (session_->sdk().getColourAtPixel(x, y, c0, c1, c2) == 0);
       exact &= !both || (harmless(px) & harmless(py) & harmless(pz));
       count += both;
     }
@@ -188,17 +164,12 @@ std::uint64_t FrameReader::countPoints(int f) {
   if (exact) return count;
   Frame frame;  // the points themselves tell
   read(f, frame);
-  count = 0;
-  for (std::size_t i = 0; i < frame.points.size(); i += 3) {
-    count += !(std::isnan(frame.points[i]) || std::isnan(frame.points[i + 1]) ||
-               std::isnan(frame.points[i + 2]));
-  }
-  return count;
+  return countFinitePoints(frame.points.data(), frame.size());
 }
 
 Eigen::Matrix4d FrameReader::framePose(int f) {
-  FrameHeader header;
-  readHeader(sdk_, frameCount_, f, header);
+  FrameSizeAndPose header;
+  readSizeAndPose(f, header);
   return poseMatrix(header.pose, f);
 }
 
@@ -207,8 +178,16 @@ Eigen::Matrix4d FrameReader::framePose(const Frame& frame) const {
 }
 
 Eigen::Matrix4d FrameReader::poseMatrix(const PoseArray& pose, int f) const {
-  const TooN::SE3<double> frameToOutput =
-      globalTransform_.inverse() * rigidTransform(pose, framePoseName(f)).inverse();
+  rigidTransform(pose, framePoseName(f));  // the reason, when it is not a rotation
+  return *frameToOutputPose(globalPose_, pose);
+}
+
+std::optional<Eigen::Matrix4d> frameToOutputPose(const PoseArray& scanPose,
+                                                 const PoseArray& framePose) {
+  const std::optional<TooN::SE3<double>> scan = poseArrayToSE3(scanPose);
+  const std::optional<TooN::SE3<double>> frame = poseArrayToSE3(framePose);
+  if (!scan || !frame) return std::nullopt;
+  const TooN::SE3<double> frameToOutput = scan->inverse() * frame->inverse();
   const TooN::Matrix<3>& rotation = frameToOutput.get_rotation().get_matrix();
   Eigen::Matrix4d matrix = Eigen::Matrix4d::Identity();
   for (int i = 0; i < 3; ++i) {

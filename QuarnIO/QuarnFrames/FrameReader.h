@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -14,20 +15,16 @@
 #include <TooN/se3.h>
 #include <Eigen/Core>
 
+#include "ScanReasons.h"
 #include "pose/FlatRigidTransform.h"
 #include "pose/PoseConversion.h"
 
-class DotProductAPI;
-class ScannerObject;
+class ScanSession;
+struct FrameSizeAndPose;
 
 namespace quarn {
 
-// Why a scan or a frame cannot be read, in words for the user: "no such file", "the pose of
-// frame 3 is not a rotation", ...
-class FrameError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
+using FrameError = ScanError;
 
 // Leaves the elements a vector grows by uninitialised: a frame's vectors grow without zeroing
 // what its points then overwrite.
@@ -50,7 +47,8 @@ struct UninitialisedAllocator : std::allocator<T> {
   }
 };
 
-// One frame's pixels that have both a point and a colour, x outer, y inner.
+// One frame's pixels that have both a point and a colour, x outer, y inner, non-finite points
+// included: the plug-in's columns. What a user gets keeps the finite ones (FinitePoints.h).
 struct Frame {
   int index = -1;
   int sizeX = 0;  // as the SDK reports them
@@ -64,13 +62,17 @@ struct Frame {
   std::size_t size() const { return colours.size() / 3; }
 };
 
+// Frame f's pose in output coordinates, T_g_r^-1 * T_f^-1 of the scan's and the frame's raw
+// poses, as a homogeneous matrix (rotation block, translation in column 3, last row 0 0 0 1);
+// empty when either is not a rotation.
+std::optional<Eigen::Matrix4d> frameToOutputPose(const PoseArray& scanPose,
+                                                 const PoseArray& framePose);
+
 // One SDK object, so one thread at a time. What the SDK or an allocation throws passes through.
 class FrameReader {
  public:
-  // Over an SDK object whose scan is open; it must outlive the reader.
-  explicit FrameReader(DotProductAPI& sdk);
   // Opens the scan at `path` (UTF-8) as the plug-in does, retrying once under the file's other
-  // name (without the plug-in's line about it). The reason it cannot, as quarn gives it.
+  // name (without the plug-in's line about it). Throws ScanError with the reason it cannot.
   explicit FrameReader(const std::string& path);
   ~FrameReader();
   FrameReader(const FrameReader&) = delete;
@@ -83,18 +85,18 @@ class FrameReader {
   const TooN::SE3<double>& globalTransform() const { return globalTransform_; }
 
   // The pixels of all frames, from their sizes alone (a negative size counts as 0): the
-  // columns of the plug-in's read.
+  // columns of the plug-in's read. Throws ScanError when more than a read can hold.
   std::uint64_t pixelCount();
 
   // Fills `frame` with frame `f` (0 <= f < frameCount()), reusing its vectors' storage. Each
   // point is T_g_r^-1 * T_f^-1 * p rounded to single precision after each transform, as the
-  // plug-in computes it. Throws FrameError when there is no frame f or its pose is not a
+  // plug-in computes it. Throws ScanError when there is no frame f or its pose is not a
   // rotation; `frame` is then in no particular state.
   void read(int f, Frame& frame);
 
-  // How many of the points read(f) gives have no NaN coordinate, counted from the SDK's pixels
-  // alone where no NaN can come of them (finite poses, coordinates within 1e30: nothing
-  // overflows), else by read(f). Throws as read() does.
+  // How many of the points read(f) gives are finite, counted from the SDK's pixels alone where
+  // nothing else can come of them (finite poses, coordinates within 1e30: nothing overflows),
+  // else by read(f). Throws as read() does.
   std::uint64_t countPoints(int f);
 
   // Frame f's pose without its pixels: T_g_r^-1 * T_f^-1 as a homogeneous matrix (rotation
@@ -105,11 +107,10 @@ class FrameReader {
   Eigen::Matrix4d framePose(const Frame& frame) const;
 
  private:
-  explicit FrameReader(std::unique_ptr<ScannerObject> scanner);
+  void readSizeAndPose(int f, FrameSizeAndPose& frame);
   Eigen::Matrix4d poseMatrix(const PoseArray& pose, int f) const;
 
-  std::unique_ptr<ScannerObject> scanner_;  // when the reader opened the scan itself
-  DotProductAPI& sdk_;
+  std::unique_ptr<ScanSession> session_;
   int frameCount_;
   PoseArray globalPose_{};
   TooN::SE3<double> globalTransform_;

@@ -1,10 +1,14 @@
 """A scanner's scan as numpy arrays, read through the QuarnDotProduct plug-in as a host reads it.
 
-    scan = quarn.read("room.scan")
+    scan = quarn.read("out/sample.scan")  # scripts/demo writes it
     print(len(scan.points), scan.points.min(axis=0), scan.points.max(axis=0))
     cloud = scan.to_open3d()
-    for frame in quarn.frames("room.scan"):  # one frame's memory at a time
+    for frame in quarn.frames("out/sample.scan"):  # one frame's memory at a time
         print(frame.index, len(frame.points), frame.pose[:3, 3])
+    quarn.convert("out/sample.scan", "out/sample.pcd")  # quarn import's bytes
+
+A point is a pixel with a point and a colour whose three coordinates are finite: read, frames
+and convert hand out the same points.
 """
 
 import errno
@@ -24,7 +28,7 @@ from ._quarn import Frames, Scan
 # Named as the user imports them, in reprs and tracebacks.
 Scan.__module__ = Frames.__module__ = __name__
 
-__all__ = ["read", "frames", "trajectory", "Scan", "Frame", "Frames", "ScanError",
+__all__ = ["read", "frames", "trajectory", "convert", "Scan", "Frame", "Frames", "ScanError",
            "ScanNotFoundError", "ScanIsADirectoryError", "default_plugin"]
 
 
@@ -52,7 +56,7 @@ class ScanIsADirectoryError(ScanError, IsADirectoryError):
 
 def _scan_error(code, reason, filename):  # the module raises its failures through this
     kind = {errno.ENOENT: ScanNotFoundError, errno.EISDIR: ScanIsADirectoryError}.get(code)
-    return (kind or ScanError)(code, reason, filename)
+    return (kind or ScanError)(code, reason, os.fsdecode(filename))
 
 
 def default_plugin():
@@ -60,9 +64,9 @@ def default_plugin():
     return os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), _PLUGIN))
 
 
-def _path(value, name):
+def _path(value, name):  # as open() takes it: str, bytes or os.PathLike; the file system's bytes
     try:
-        return os.fsdecode(os.fspath(value))
+        return os.fsencode(value)
     except TypeError:
         raise TypeError(f"{name} must be a str, bytes or os.PathLike, not "
                         f"{type(value).__name__}") from None
@@ -71,8 +75,9 @@ def _path(value, name):
 def read(path, plugin=None, quiet=False):
     """Reads the scan at `path` through the plug-in (by default default_plugin()).
 
-    Returns a Scan whose points (n x 3 float64) and colours (n x 3 uint8) are the n valid
-    pixels, viewed in place in the plug-in's output; transform is 4 x 4 and pixels the scan's
+    Returns a Scan whose points (n x 3 float64) and colours (n x 3 uint8) are the scan's n
+    points (pixels with a point and a colour, all three coordinates finite), viewed in place in
+    the plug-in's output (moved up in place where a non-finite point is left out); transform is 4 x 4 and pixels the scan's
     pixel count. A Scan pickles as copies of its arrays. quiet=True mutes the plug-in's console
     lines for this read (what Python threads print still shows). Raises ScanError (an OSError)
     with the reason when it cannot be read, TypeError for an argument that is not a path.
@@ -86,8 +91,8 @@ class Frame:
     """One frame of a scan, from frames(); its arrays are its own.
 
     index: the frame's number, from 0. points (m x 3 float64) and colours (m x 3 uint8): the
-    frame's pixels that have both, x outer and y inner, already in the scan's output
-    coordinates, exactly as read() gives them. pose (4 x 4 float64): the homogeneous matrix
+    frame's points (pixels with both, finite), x outer and y inner, already in the scan's
+    output coordinates, exactly as read() gives them. pose (4 x 4 float64): the homogeneous matrix
     (rotation block, translation in column 3, last row 0 0 0 1) that maps the frame's own
     coordinates into the output's, so pose[:3, 3] is where the scanner stood. A Frame pickles
     as its arrays.
@@ -112,7 +117,7 @@ def frames(path, quiet=False):
     points are computed by the plug-in's own code, compiled into this package (no plug-in is
     loaded). len() of the iterator is the scan's frame count. The scan is opened here, so a
     scan that cannot be opened raises ScanError (an OSError) at this call; a frame whose pose
-    is not a rotation raises it when that frame is next, and the next call goes on with the
+    is refused (singular, mirrored or not finite) raises it when that frame is next, and the next call goes on with the
     frame after. Frames print nothing, so quiet (accepted as read() accepts it) mutes nothing.
     The GIL is released while a frame is read; one iterator serves one thread at a time.
     """
@@ -125,9 +130,28 @@ def trajectory(path):
 
     trajectory(path)[f] is frame f's Frame.pose, so trajectory(path)[:, :3, 3] is the path the
     scanner took, in the scan's output coordinates. Raises ScanError (an OSError) when the
-    scan cannot be opened or a frame's pose is not a rotation.
+    scan cannot be opened or a frame's pose is refused (singular, mirrored or not finite).
     """
     return _quarn.trajectory(_path(path, "path"))
+
+
+def convert(scan, output, preview=None, stream=None, plugin=None):
+    """Converts the scan at `scan` to the point file `output` as `quarn import` does, byte for
+    byte: PLY, PCD or XYZ by its extension, and a PNG picture at `preview` when given.
+
+    stream=None reads the scan through the plug-in (by default default_plugin()), or frame by
+    frame when that does not fit in memory; True always frame by frame, False always through
+    the plug-in. The output is written complete or not at all, by quarn's rules for a user's
+    files (links followed, a FIFO or device written straight through, "-" standard output).
+    Returns a dict: frames, pixels, points (written), non_finite (left out) and
+    frame_by_frame. The plug-in's console lines are muted. Raises ScanError for the scan,
+    OSError for an output ("cannot write PATH: reason"), ValueError for a request that cannot
+    be done (an unknown extension, an output that is the scan).
+    """
+    read = {None: 0, False: 1, True: 2}[None if stream is None else bool(stream)]
+    return _quarn.convert(_path(scan, "scan"), _path(output, "output"),
+                          b"" if preview is None else _path(preview, "preview"),
+                          _path(default_plugin() if plugin is None else plugin, "plugin"), read)
 
 
 def _to_open3d(self):

@@ -1,6 +1,7 @@
-import contextlib, distributed, errno, json, os, pickle, re, resource, signal, socket
+import distributed, errno, json, os, pathlib, pickle, re
 import subprocess, sys
 import numpy as np, open3d as o3d, pytest, quarn
+from memory_cgroup import memory_cgroup
 
 # A child's peak memory over the 27 bytes per pixel of its read's output, or its ScanError in
 # the memory cgroup given as argv[2].
@@ -16,9 +17,7 @@ print((peak - before) / (27 * scan.pixels))"""
 def d(tmp_path_factory):
     d, tool = tmp_path_factory.mktemp("scans"), os.environ["QUARN_TOOL"]
     for args in (["sample", "-o", d / "s.scan", "--frames", "5", "--width", "160", "--height", "120"],
-                 ["sample", "-o", d / "big.scan"], ["import", d / "s.scan", "-o", d / "s.ply", "--preview", d / "s.png"],
-                 ["import", d / "s.scan", "-o", d / "s.PCD"], ["import", d / "s.scan", "-o", d / "s.xyz"],
-                 ["import", d / "big.scan", "-o", d / "big.ply", "--preview", d / "big.png"]):
+                 ["sample", "-o", d / "big.scan"], ["import", d / "s.scan", "-o", d / "s.ply", "--preview", d / "s.png"]):
         subprocess.run([tool, *args], check=True, capture_output=True)
     return d
 
@@ -44,79 +43,6 @@ def test_read_equals_the_import_through_the_plugin_to_the_bit(d):
     assert picture.shape == (720, 960, 3) and (picture.max(2) > 60).mean() > 0.1
     assert same(np.asarray(cloud.points), np.asarray(ply.points)) and same(
         np.asarray(cloud.colors), np.asarray(ply.colors)), "to_open3d differs from the PLY's cloud"
-
-
-def test_pcd_and_xyz_hold_the_ply_points_to_the_bit(d):
-    ply, pcd = o3d.io.read_point_cloud(str(d / "s.ply")), o3d.io.read_point_cloud(str(d / "s.PCD"), "pcd")
-    xyz, text = o3d.io.read_point_cloud(str(d / "s.xyz"), "xyz"), np.loadtxt(d / "s.xyz")
-    points, colours = np.asarray(ply.points), np.asarray(ply.colors)
-    assert same(np.asarray(pcd.points), points) and same(np.asarray(pcd.colors), colours)
-    assert same(np.asarray(xyz.points).astype(np.float32).astype(np.float64), points)
-    assert same(text[:, 3:] / 255.0, colours) and len(points) > 1 << 16
-
-
-def test_a_full_disk_is_told_and_leaves_no_file(d, tmp_path):
-    def limited():
-        signal.signal(signal.SIGXFSZ, signal.SIG_IGN)  # the write fails instead
-        resource.setrlimit(resource.RLIMIT_FSIZE, (100000, 100000))
-    run = subprocess.run([os.environ["QUARN_TOOL"], "import", d / "s.scan", "-o", tmp_path / "out.ply"],
-                         preexec_fn=limited, capture_output=True, text=True)
-    assert run.returncode == 1 and re.search(r"cannot write .*out.ply: File too large", run.stderr), run.stderr
-    assert not os.listdir(tmp_path)
-
-
-@contextlib.contextmanager
-def memory_cgroup(limit):  # its folder, to write a child's pid to cgroup.procs
-    v1 = os.path.exists("/sys/fs/cgroup/memory/memory.limit_in_bytes")
-    group = f"/sys/fs/cgroup{'/memory' if v1 else ''}/quarn-test-{os.getpid()}"
-    if not os.access(os.path.dirname(group), os.W_OK) or not v1 and "memory" not in open(
-            "/sys/fs/cgroup/cgroup.subtree_control").read():
-        pytest.skip("no memory cgroup (v1, or v2 with the controller) to put a child into")
-    os.mkdir(group)
-    try:
-        open(group + ("/memory.limit_in_bytes" if v1 else "/memory.max"), "w").write(str(limit))
-        yield group
-    finally:
-        os.rmdir(group)
-
-
-# Where the whole read (83 MB) does not fit, quarn import streams, says so, and writes the same
-# bytes: in a memory cgroup of a quarter of it, and under ulimit -v.
-STREAMED = {"cgroup": ("cgroup", []), "cgroup --stream": ("cgroup", ["--stream"]), "ulimit -v": ("ulimit", [])}
-
-
-@pytest.mark.parametrize("limit, flags", STREAMED.values(), ids=STREAMED.keys())
-def test_what_does_not_fit_streams_to_the_same_bytes(d, tmp_path, limit, flags):
-    out = tmp_path / "big.ply", tmp_path / "big.png"
-    with memory_cgroup(83_000_000 // 4) if limit == "cgroup" else contextlib.nullcontext() as group:
-        def limited():
-            if group:
-                open(group + "/cgroup.procs", "w").write(str(os.getpid()))
-            else:
-                resource.setrlimit(resource.RLIMIT_AS, (100 << 20, 100 << 20))
-        run = subprocess.run([os.environ["QUARN_TOOL"], "import", d / "big.scan", "-o", out[0], "--preview", out[1],
-                              *flags], preexec_fn=limited, capture_output=True, text=True)
-    said = "" if flags else r"streaming frame by frame: the whole read needs 83 MB, \d+ MB available\n"
-    assert run.returncode == 0 and re.fullmatch(said, run.stderr), run.stderr
-    assert re.search(r"^points  2447028 ", run.stdout, re.M), run.stdout
-    assert out[0].read_bytes() == (d / "big.ply").read_bytes() and out[1].read_bytes() == (d / "big.png").read_bytes()
-
-
-def test_a_socket_is_connected_to_and_gets_the_points(d, tmp_path):
-    with socket.socket(socket.AF_UNIX) as server:
-        server.bind(str(tmp_path / "s.ply"))
-        server.listen()
-        server.settimeout(60)  # no hang should quarn never connect
-        run = subprocess.Popen([os.environ["QUARN_TOOL"], "import", d / "s.scan", "-o", tmp_path / "s.ply"],
-                               stdout=subprocess.DEVNULL)
-        connection = server.accept()[0]
-        got = b"".join(iter(lambda: connection.recv(1 << 16), b""))
-    assert run.wait() == 0 and got == (d / "s.ply").read_bytes()
-    # Nobody listens any more: refused, and the socket stays.
-    run = subprocess.run([os.environ["QUARN_TOOL"], "import", d / "s.scan", "-o", tmp_path / "s.ply"],
-                         capture_output=True, text=True)
-    assert run.returncode == 1 and run.stderr.endswith("s.ply: Connection refused\n"), run.stderr
-    assert (tmp_path / "s.ply").is_socket()
 
 
 PIXEL = np.dtype([("xyz", "<f4", 3), ("flags", "u1"), ("colour", "u1", 3)])
@@ -146,9 +72,10 @@ def test_frames_are_the_read_and_their_poses_map_the_raw_points_as_info_says(d, 
     info = json.loads(subprocess.run([os.environ["QUARN_TOOL"], "info", "--json", d / "s.scan"],
                                      capture_output=True, check=True).stdout)
     for f, (raw, frame) in enumerate(zip(pixels(b), frames)):
-        kept, pose = raw[raw["flags"] & 3 == 3], np.array(info["frames"][f]["pose"])
+        kept, pose = raw[raw["flags"] & 3 == 3], np.array(info["frames"][f]["stored_pose"])
         assert f == frame.index and frame.points.flags.owndata and same(frame.pose, path[f])
-        assert np.allclose(path[f], np.linalg.inv(rigid(np.array(info["pose"]))) @ np.linalg.inv(
+        assert same(np.array(info["frames"][f]["output_pose"]), path[f]), "info's pose differs"
+        assert np.allclose(path[f], np.linalg.inv(rigid(np.array(info["stored_pose"]))) @ np.linalg.inv(
             rigid(pose)), rtol=0, atol=1e-12), f"frame {f}'s pose is not the one info shows"
         assert np.allclose(kept["xyz"] @ path[f][:3, :3].T + path[f][:3, 3], frame.points,
                            rtol=0, atol=2e-6), f"frame {f}'s pose moves its points elsewhere"
@@ -275,3 +202,89 @@ def test_too_little_memory_is_a_scan_error(d):
     assert re.search(r"ScanError: cannot read .*: needs \d+ MB of memory, \d+ MB available\n$",
                      child.stderr), (child.returncode, child.stderr)
     assert host.returncode == 1 and "cannot read the scan" in host.stderr, (host.returncode, host.stderr)
+
+
+EYE = np.array([1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0], "<f8")
+
+
+def write_scan(path, frames):  # frames of (sizeX, sizeY, [(x, y, z, flags, colour)]), identity poses
+    table, body, at = [], b"", 152 + 8 * len(frames)
+    for sx, sy, px in frames:
+        table.append(at + len(body))
+        body += np.array([sx, sy], "<i4").tobytes() + EYE.tobytes() + np.array(
+            [((x, y, z), f, c) for x, y, z, f, c in px], PIXEL).tobytes()
+    path.write_bytes(b"QSCN\r\n\x1a\n" + np.array([1, len(frames)], "<u4").tobytes() + EYE.tobytes()
+                     + np.array(table, "<u8").tobytes() + body)
+
+
+def read_ply(b):  # a binary PLY of x, y, z floats and r, g, b bytes, parsed here
+    head = b[:b.index(b"end_header\n") + 11]
+    v = np.frombuffer(b, [("xyz", "<f4", 3), ("rgb", "u1", 3)], int(re.search(rb"vertex (\d+)", head)[1]), len(head))
+    return v["xyz"], v["rgb"]
+
+
+def read_pcd(b):  # PCL's binary PCD of x, y, z and rgb packed in a float's bits
+    v = np.frombuffer(b, "<u4", offset=b.index(b"DATA binary\n") + 12).reshape(-1, 4)
+    return v[:, :3].copy().view("<f4"), np.stack([v[:, 3] >> 16, v[:, 3] >> 8, v[:, 3]], 1).astype("u1")
+
+
+def read_xyz(b):
+    text = np.array(b.split(), float).reshape(-1, 6)
+    return text[:, :3].astype("<f4"), text[:, 3:].astype("u1")
+
+
+NAN, INF, BOTH, BLACK = float("nan"), float("inf"), 3, (0, 0, 0)
+ODD = {  # each scan's frames; with identity poses every finite point comes out as it is stored
+    "non-finite before black": [(2, 2, [(1, 2, 3, BOTH, (10, 20, 30)), (4, 5, 6, 1, (9, 9, 9)), (7, 8, 9, 2, (1, 1, 1)),
+                                        (0.5, 0.25, 1, BOTH, (40, 50, 60))]),
+                                (1, 3, [(NAN, 1, 1, BOTH, BLACK), (1.5, 2.5, 3.5, BOTH, BLACK), (2, INF, 1, BOTH, (7, 7, 7))])],
+    "empty frames": [(0, 0, []), (3, 0, []), (1, 2, [(1, 1, 1, 1, BLACK), (2, 2, 2, 2, (5, 5, 5))]),
+                     (2, 1, [(-1, -2, -3, BOTH, (3, 2, 1)), (4, 4, 4, BOTH, BLACK)]), (0, 5, [])],
+    "only a non-finite point": [(1, 1, [(-INF, 0, 1, BOTH, (1, 2, 3))])],
+}
+
+
+@pytest.mark.parametrize("frames", ODD.values(), ids=ODD.keys())
+def test_every_path_hands_out_the_same_finite_points(tmp_path, frames, capfd):
+    scan = tmp_path / "odd.scan"
+    write_scan(scan, frames)
+    px = np.concatenate([np.array([((x, y, z), f, c) for x, y, z, f, c in p], PIXEL) for _, _, p in frames])
+    both = px[px["flags"] & 3 == 3]
+    finite = both[np.isfinite(both["xyz"]).all(1)]
+    xyz, rgb, left = finite["xyz"], finite["colour"], len(both) - len(finite)
+    got = {}
+    for ext, parse in ((".ply", read_ply), (".pcd", read_pcd), (".xyz", read_xyz)):
+        for how in ([], ["--stream"]):
+            out = tmp_path / f"out{len(how)}{ext}"
+            run = subprocess.run([os.environ["QUARN_TOOL"], "import", scan, "-o", out, *how], capture_output=True, text=True)
+            assert run.returncode == 0, run.stderr
+            assert (f"\n        {left} with a non-finite coordinate left out\n" in run.stdout) == (left > 0), run.stdout
+            got[f"import {ext} {how}"] = parse(out.read_bytes())
+        assert (tmp_path / f"out0{ext}").read_bytes() == (tmp_path / f"out1{ext}").read_bytes(), ext
+    for stream in (None, True):
+        report = quarn.convert(scan, tmp_path / f"c{stream}.ply", stream=stream)
+        assert report["points"] == len(xyz) and report["non_finite"] == left, report
+        assert (tmp_path / f"c{stream}.ply").read_bytes() == (tmp_path / "out0.ply").read_bytes()
+    s, fs = quarn.read(scan, quiet=True), [*quarn.frames(scan)]
+    assert isinstance(s.points.base, quarn.Scan), "read copied its points"
+    got["read"] = s.points, s.colours
+    got["frames"] = np.concatenate([f.points for f in fs]), np.concatenate([f.colours for f in fs])
+    for path, (p, c) in got.items():
+        assert same(np.asarray(p, "<f8"), xyz.astype("<f8")) and same(np.asarray(c, "u1"), rgb), path
+    assert s.pixels == sum(sx * sy for sx, sy, _ in frames) and len(fs) == len(frames)
+    capfd.readouterr()
+
+
+def test_names_as_str_bytes_and_paths_and_not_utf8(d, tmp_path):
+    name = os.fsencode(tmp_path) + b"/bad\xff.scan"
+    with open(name, "wb") as f:
+        f.write((d / "s.scan").read_bytes())
+    info = json.loads(subprocess.run([os.environ["QUARN_TOOL"], "info", "--json", name], capture_output=True,
+                                     check=True).stdout)
+    assert os.fsencode(info["scan"]) == name
+    for path in (name, os.fsdecode(name), pathlib.Path(os.fsdecode(name))):
+        assert quarn.read(path, quiet=True).pixels == 5 * 160 * 120 and len(quarn.frames(path)) == 5
+        assert len(quarn.trajectory(path)) == 5
+    with pytest.raises(FileNotFoundError) as missing:
+        quarn.read(name + b".gone")
+    assert missing.value.filename == os.fsdecode(name + b".gone")

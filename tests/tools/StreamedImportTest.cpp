@@ -81,14 +81,15 @@ TEST(StreamedImport, WritesTheWholeReadsBytes) {
       SCOPED_TRACE(name + " to " + output + (preview ? " with a preview" : ""));
       std::string bytes[2], pictures[2], reports[2];
       for (const bool stream : {false, true}) {
-        quarn::tool::ImportOptions options;
+        quarn::ConversionRequest options;
         options.scan = dir.file("s.scan");
         options.output = dir.file(output);
         options.preview = preview ? dir.file("out.png") : "";
         options.plugin = QUARN_PLUGIN_PATH;
         options.previewWidth = 48;
         options.previewHeight = 40;
-        options.stream = stream;
+        options.read =
+            stream ? quarn::ConversionRequest::Read::frames : quarn::ConversionRequest::Read::whole;
         std::ostringstream report;
         std::thread reader;  // a FIFO's, reading while quarn writes
         if (output.rfind("fifo", 0) == 0)

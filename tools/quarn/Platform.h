@@ -21,6 +21,5 @@ std::filesystem::path executablePath(const std::string& fallback);
 
 using quarn::pathFromUtf8;
 using quarn::pathToUtf8;
-using quarn::sdkPath;
 
 }  // namespace quarn::tool

@@ -3,8 +3,10 @@
 // a wrong command line exits with 2. With an output "-", standard output, the report goes to
 // standard error.
 
+#include <cerrno>
 #include <charconv>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <filesystem>
 #include <iostream>
@@ -26,6 +28,7 @@
 
 namespace {
 
+using namespace quarn;
 using namespace quarn::tool;
 
 void runSample(const std::string& output, const SampleOptions& options, std::ostream& out) {
@@ -53,6 +56,16 @@ const CLI::Validator kWholeNumber(
                  : "'" + text + "' is not a whole number";
     },
     "INT");
+
+// What went to standard output has to have arrived: a full disk fails the command too. The
+// reason is the errno of the write that failed, the last call to fail.
+int checkedStandardOutput(int exitCode) {
+  std::cout.flush();
+  if (std::fflush(stdout) == 0 && !std::ferror(stdout) && std::cout) return exitCode;
+  const int error = errno != 0 ? errno : EIO;
+  std::cerr << "quarn: error: cannot write standard output: " << std::strerror(error) << '\n';
+  return 1;
+}
 
 const CLI::Validator kFileName(
     [](std::string& text) {
@@ -105,8 +118,9 @@ int main(int argc, char** argv) {
   bool infoJson = false;
   infoCommand->add_flag("--json", infoJson, "Print one JSON object: frames, poses, counts");
 
-  ImportOptions import;
+  ConversionRequest import;
   std::string pluginOption;
+  bool stream = false;
   CLI::App* importCommand = app.add_subcommand(
       "import",
       "Read a scan through the plug-in as a host does and write its points (.ply, .pcd, .xyz)");
@@ -119,16 +133,20 @@ int main(int argc, char** argv) {
       ->check(kFileName);
   importCommand->add_option("--preview", import.preview, "A PNG picture of the cloud to write")
       ->check(kFileName);
-  importCommand->add_flag("--stream", import.stream,
-                          "Read the scan frame by frame, in the memory of a frame (the same "
-                          "output; also when the whole read does not fit in memory)");
-  importCommand->add_option("--plugin", pluginOption,
-                            "The plug-in library (default: where the build or install puts it)");
+  CLI::Option* streamFlag =
+      importCommand->add_flag("--stream", stream,
+                              "Read the scan frame by frame, in the memory of a frame, without "
+                              "the plug-in (the same output; also when the whole read does not "
+                              "fit in memory)");
+  importCommand
+      ->add_option("--plugin", pluginOption,
+                   "The plug-in library (default: where the build or install puts it)")
+      ->excludes(streamFlag);
 
   try {
     app.parse(static_cast<int>(pointers.size()), pointers.data());
   } catch (const CLI::ParseError& e) {
-    return app.exit(e) == 0 ? 0 : 2;
+    return app.exit(e) == 0 ? checkedStandardOutput(0) : 2;
   }
 
   if (app.get_subcommands().empty()) {  // required, but checked here so that CLI11 names strays
@@ -137,14 +155,17 @@ int main(int argc, char** argv) {
   }
   try {
     if (*sampleCommand) {
-      runSample(sampleOutput, sample, sampleOutput == "-" ? std::cerr : std::cout);
+      runSample(sampleOutput, sample,
+                quarn::output::namesStandardOutput(sampleOutput) ? std::cerr : std::cout);
     } else if (*infoCommand) {
       printScanInfo(infoScan, std::cout, infoJson);
     } else if (*importCommand) {
+      if (stream) import.read = ConversionRequest::Read::frames;
       import.plugin = pluginOption.empty()
                           ? pathToUtf8(defaultPluginPath(executablePath(arguments.at(0))))
                           : pluginOption;
-      const bool toStdout = import.output == "-" || import.preview == "-";
+      const bool toStdout = quarn::output::namesStandardOutput(import.output) ||
+                            quarn::output::namesStandardOutput(import.preview);
       importScan(import, toStdout ? std::cerr : std::cout);
     }
   } catch (const std::invalid_argument& e) {  // the command line names what cannot be done
@@ -160,5 +181,5 @@ int main(int argc, char** argv) {
     std::cerr << "quarn: error: " << e.what() << '\n';
     return 1;
   }
-  return 0;
+  return checkedStandardOutput(0);
 }

@@ -2,7 +2,7 @@
 
 #include <chrono>
 
-namespace quarn::tool {
+namespace quarn {
 
 using Clock = std::chrono::steady_clock;
 
@@ -11,4 +11,4 @@ inline double secondsSince(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-}  // namespace quarn::tool
+}  // namespace quarn

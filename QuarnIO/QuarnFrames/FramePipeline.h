@@ -12,7 +12,7 @@
 
 #include "FrameReader.h"
 
-namespace quarn::tool {
+namespace quarn {
 
 class FramePipeline {
  public:
@@ -24,7 +24,7 @@ class FramePipeline {
 
   int frames() const { return frames_; }
 
-  // What a worker made of frame `index`: a frame, or a number.
+  // What a worker made of frame `index`: a frame, and a number.
   struct Item {
     int index = -1;
     Frame frame;
@@ -47,4 +47,4 @@ class FramePipeline {
 // Workers for this machine: two where there are two cores or more, else one.
 int pipelineWorkers();
 
-}  // namespace quarn::tool
+}  // namespace quarn

@@ -5,7 +5,7 @@
 #include <mutex>
 #include <thread>
 
-namespace quarn::tool {
+namespace quarn {
 
 namespace {
 
@@ -102,4 +102,4 @@ void FramePipeline::pass(const std::function<void(FrameReader&, Item&)>& work,
   }
 }
 
-}  // namespace quarn::tool
+}  // namespace quarn

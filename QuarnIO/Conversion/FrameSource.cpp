@@ -1,0 +1,65 @@
+#include <stdexcept>
+
+#include "FramePipeline.h"
+#include "FrameReader.h"
+#include "PointSource.h"
+#include "ScanSession.h"
+
+namespace quarn {
+
+namespace {
+
+ScanError changed() { return ScanError("the scan changed while it was read"); }
+
+class FrameSource final : public PointSource {
+ public:
+  explicit FrameSource(const std::string& scan)
+      : reader_(scan), pixels_(reader_.pixelCount()), pipeline_(reader_, scan, pipelineWorkers()) {}
+
+  int frames() const override { return reader_.frameCount(); }
+  std::uint64_t pixels() const override { return pixels_; }
+
+  void pass(const std::function<void(PointChunk&)>& prepare,
+            const std::function<void(const PointChunk&)>& use) override {
+    using Item = FramePipeline::Item;
+    std::uint64_t pixels = 0;  // the frames' sizes again: the scan must not change
+    pipeline_.pass(
+        [&](FrameReader& reader, Item& item) {
+          Frame& frame = item.frame;
+          reader.read(item.index, frame);
+          PointChunk chunk{frame.points.data(), frame.colours.data(), frame.size()};
+          prepare(chunk);
+          frame.points.resize(3 * chunk.count);
+          frame.colours.resize(3 * chunk.count);
+          item.count = chunk.leftOut;
+        },
+        [&](Item& item) {
+          Frame& frame = item.frame;
+          pixels += static_cast<std::uint64_t>(framePixels(frame.sizeX, frame.sizeY));
+          if (pixels > pixels_) throw changed();
+          use(PointChunk{frame.points.data(), frame.colours.data(), frame.size(), item.count});
+        });
+    if (pixels != pixels_) throw changed();
+  }
+
+  std::vector<std::uint64_t> countFinitePoints() override {
+    std::vector<std::uint64_t> counts;
+    pipeline_.pass([](FrameReader& reader,
+                      FramePipeline::Item& item) { item.count = reader.countPoints(item.index); },
+                   [&](FramePipeline::Item& item) { counts.push_back(item.count); });
+    return counts;
+  }
+
+ private:
+  FrameReader reader_;
+  std::uint64_t pixels_;
+  FramePipeline pipeline_;
+};
+
+}  // namespace
+
+std::unique_ptr<PointSource> frameSource(const std::string& scan) {
+  return std::make_unique<FrameSource>(scan);
+}
+
+}  // namespace quarn

@@ -1,0 +1,51 @@
+#pragma once
+
+// Where a conversion's points come from: the plug-in's whole read, or the frames read one
+// after the other. Either hands out the pixels with a point and a colour, in the plug-in's
+// order, in chunks that the conversion may change in place.
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "WholeRead.h"
+
+namespace quarn {
+
+struct PointChunk {
+  float* xyz;  // point i at xyz[3i], xyz[3i + 1], xyz[3i + 2]
+  std::uint8_t* rgb;
+  std::size_t count;
+  std::uint64_t leftOut = 0;  // what the conversion's filter left out of it
+};
+
+class PointSource {
+ public:
+  virtual ~PointSource() = default;
+
+  virtual int frames() const = 0;
+  // The pixels of all frames, valid or not.
+  virtual std::uint64_t pixels() const = 0;
+
+  // One pass over the points: `prepare` on each chunk where it is made (on another thread,
+  // perhaps), then `use` on it on the calling thread, chunk by chunk in order. Every pass
+  // gives the same chunks. What either throws ends the pass and is thrown here.
+  virtual void pass(const std::function<void(PointChunk&)>& prepare,
+                    const std::function<void(const PointChunk&)>& use) = 0;
+
+  // For each chunk, in order, how many of its points are finite: a pass that may spare the
+  // arithmetic.
+  virtual std::vector<std::uint64_t> countFinitePoints() = 0;
+};
+
+// The read's filled columns (counted), in chunks of 65,536 points.
+std::unique_ptr<PointSource> wholeReadSource(WholeRead read);
+
+// The frames of `scan` read ahead on worker threads, a chunk each. Throws ScanError when the
+// scan cannot be opened.
+std::unique_ptr<PointSource> frameSource(const std::string& scan);
+
+}  // namespace quarn

@@ -1,0 +1,162 @@
+#include "ScanConversion.h"
+
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <stdexcept>
+#include <vector>
+
+#include "FinitePoints.h"
+#include "OutputFile.h"
+#include "PluginLibrary.h"
+#include "PointWriter.h"
+#include "PreviewRenderer.h"
+#include "ScanReasons.h"
+#include "Seconds.h"
+
+namespace quarn {
+
+namespace {
+
+void keepFinite(PointChunk& chunk) {
+  const std::size_t kept = keepFinitePoints(chunk.xyz, chunk.rgb, chunk.count);
+  chunk.leftOut = chunk.count - kept;
+  chunk.count = kept;
+}
+
+// The outputs, opened: unwritable ones fail here, before the read.
+struct Outputs {
+  explicit Outputs(const ConversionRequest& request) : points(request.output) {
+    if (!request.preview.empty()) preview = std::make_unique<output::OutputFile>(request.preview);
+  }
+  void commit() {
+    points.commit();
+    if (preview) preview->commit();
+  }
+
+  output::OutputFile points;
+  std::unique_ptr<output::OutputFile> preview;
+};
+
+}  // namespace
+
+ConversionReport convertPoints(PointSource& source, const PointFormat& format, std::ostream& points,
+                               bool seekable, std::ostream* preview, int previewWidth,
+                               int previewHeight) {
+  ConversionReport report;
+  report.frames = source.frames();
+  report.pixels = source.pixels();
+  const Clock::time_point start = Clock::now();
+  std::vector<std::uint64_t> counts;  // each chunk's points, when counted first
+  std::uint64_t total = 0;
+  PointBounds bounds;  // the preview's camera needs them before the points
+  if (preview) {
+    source.pass(keepFinite, [&](const PointChunk& chunk) {
+      bounds.add(chunk.xyz, chunk.count);
+      total += counts.emplace_back(chunk.count);
+    });
+  } else if (format.headerHoldsCount && !seekable) {
+    counts = source.countFinitePoints();
+    for (const std::uint64_t count : counts) total += count;
+  } else {
+    total = PointWriter::kUncounted;  // the header is written again at the end
+  }
+  std::size_t chunks = 0;
+  const auto checked = [&](const PointChunk& chunk) {
+    if (!counts.empty() && (chunks >= counts.size() || counts[chunks] != chunk.count))
+      throw ScanError("the scan changed while it was read");
+    ++chunks;
+  };
+
+  std::optional<PreviewRenderer> renderer;
+  if (preview) renderer.emplace(previewWidth, previewHeight, bounds, total);
+  const std::unique_ptr<PointWriter> writer =
+      startPointWriter(format, points, total, report.pixels);
+  source.pass(keepFinite, [&](const PointChunk& chunk) {
+    checked(chunk);
+    report.points += chunk.count;
+    report.nonFinite += chunk.leftOut;
+    report.bounds.add(chunk.xyz, chunk.count);
+    Clock::time_point at = Clock::now();
+    writer->write(chunk.xyz, chunk.rgb, chunk.count);
+    report.writeSeconds += secondsSince(at);
+    if (!renderer) return;
+    at = Clock::now();
+    renderer->fit(chunk.xyz, chunk.count);
+    report.previewSeconds += secondsSince(at);
+  });
+  writer->finish();
+  // Reading: what this thread did not spend writing or on the picture.
+  report.readSeconds = secondsSince(start) - report.writeSeconds - report.previewSeconds;
+  if (!renderer) return report;
+
+  const Clock::time_point drawStart = Clock::now();
+  chunks = 0;
+  source.pass(keepFinite, [&](const PointChunk& chunk) {
+    checked(chunk);
+    renderer->draw(chunk.xyz, chunk.rgb, chunk.count);
+  });
+  writePng(*preview, renderer->image());
+  report.previewSeconds += secondsSince(drawStart);
+  return report;
+}
+
+ConversionReport convertScan(const ConversionRequest& request, std::ostream* log,
+                             std::ostream* notes) {
+  // A wrong request is told before anything is read or written.
+  if (request.scan == "-")
+    throw std::invalid_argument("a scan cannot be read from standard input: give its file name");
+  std::vector<std::string> outputs = {request.output};
+  if (!request.preview.empty()) outputs.push_back(request.preview);
+  std::vector<std::string> inputs = {request.scan};
+  if (request.read != ConversionRequest::Read::frames) inputs.push_back(request.plugin);
+  output::checkDistinctFiles(inputs, outputs);
+  const PointFormat& format = pointFormatOf(request.output);
+  if (!request.preview.empty()) checkPictureFormat(request.preview);
+
+  bool frameByFrame = request.read == ConversionRequest::Read::frames;
+  if (!frameByFrame) {
+    const ImportProblem problem = findImportProblem(request.scan);
+    if (problem.memory && request.read == ConversionRequest::Read::automatic) {
+      if (notes) {
+        *notes << "streaming frame by frame: the whole read needs " << problem.memory->needed()
+               << ", " << problem.memory->available() << " available" << std::endl;
+      }
+      frameByFrame = true;
+    } else if (!problem.reason.empty()) {
+      throw ScanError(problem.reason);
+    }
+  }
+
+  const Clock::time_point start = Clock::now();
+  std::unique_ptr<PointSource> source;
+  std::unique_ptr<Outputs> files;
+  if (frameByFrame) {
+    source = frameSource(request.scan);  // the scan's faults before the outputs'
+    files = std::make_unique<Outputs>(request);
+    if (log) *log << "read    frame by frame\n";
+  } else {
+    files = std::make_unique<Outputs>(request);
+    const PluginLibrary plugin(request.plugin);
+    if (log) {
+      *log << "plug-in " << request.plugin << '\n';
+      log->flush();  // the plug-in prints its own lines, perhaps through another runtime
+    }
+    WholeRead read;
+    readWhole(plugin, request.scan, read);
+    countColumns(request.scan, read);  // for the points left out, which the report tells
+    source = wholeReadSource(std::move(read));
+  }
+  const double opening = secondsSince(start);
+  std::ostream* preview = files->preview ? &files->preview->stream() : nullptr;
+  ConversionReport report =
+      convertPoints(*source, format, files->points.stream(), files->points.seekable(), preview,
+                    request.previewWidth, request.previewHeight);
+  source.reset();  // the read's memory goes before the files are put in place
+  files->commit();
+  report.frameByFrame = frameByFrame;
+  report.readSeconds += opening;
+  return report;
+}
+
+}  // namespace quarn

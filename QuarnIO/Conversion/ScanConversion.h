@@ -1,0 +1,60 @@
+#pragma once
+
+// A scan converted to a point file, and a PNG preview: the one pipeline quarn import and
+// quarn.convert share. A point source feeds it (the plug-in's whole read, or the frames read
+// one after the other); every point passes the same finite filter, the bounds, the count, the
+// preview and the writer, so both sources write the same bytes.
+
+#include <cstdint>
+#include <iosfwd>
+#include <optional>
+#include <string>
+
+#include "PointBounds.h"
+#include "PointFormat.h"
+#include "PointSource.h"
+
+namespace quarn {
+
+struct ConversionRequest {
+  enum class Read { automatic, whole, frames };
+
+  std::string scan;
+  std::string output;   // "-": standard output
+  std::string preview;  // PNG, none when empty
+  std::string plugin;   // the plug-in library, for a whole read
+  int previewWidth = 960;
+  int previewHeight = 720;
+  // automatic: the plug-in's whole read, or the frames when that does not fit in memory.
+  Read read = Read::automatic;
+};
+
+// What a conversion read and wrote, the same whichever source it had.
+struct ConversionReport {
+  int frames = 0;
+  std::uint64_t pixels = 0;     // of every frame, valid or not
+  std::uint64_t points = 0;     // written
+  std::uint64_t nonFinite = 0;  // pixels with a point and a colour, left out
+  PointBounds bounds;           // of the points written
+  bool frameByFrame = false;
+  double readSeconds = 0, writeSeconds = 0, previewSeconds = 0;
+};
+
+// Writes the points of `source` in `format` to `points` and, when `preview` is given, the
+// preview picture as PNG. Passes over the source: one, where the count is not in the header
+// or `points` can seek (the header is written again at the end); else a count first; with a
+// preview, one for the count and the bounds, one writing the points and fitting the picture,
+// one drawing it. Throws what the source throws.
+ConversionReport convertPoints(PointSource& source, const PointFormat& format, std::ostream& points,
+                               bool seekable, std::ostream* preview, int previewWidth,
+                               int previewHeight);
+
+// The whole conversion: the command line's checks (std::invalid_argument: the same file
+// twice, an unknown format, a scan from standard input), the choice of source, the outputs
+// written complete or not at all. `log` gets "plug-in PATH" or "read    frame by frame"
+// before the read, `notes` the reason a read goes frame by frame when memory decided it.
+// Throws ScanError with the reason the scan cannot be read, OutputFileError for an output.
+ConversionReport convertScan(const ConversionRequest& request, std::ostream* log,
+                             std::ostream* notes);
+
+}  // namespace quarn

@@ -1,0 +1,34 @@
+#include "WholeRead.h"
+
+#include <cmath>
+
+#include "ScanReasons.h"
+#include "ScanSession.h"
+
+namespace quarn {
+
+void readWhole(const PluginLibrary& plugin, const std::string& scan, WholeRead& out) {
+  if (plugin.readDotProductNumberOfScans(scan.c_str()) < 1)
+    throw ScanError("the plug-in finds no scan in it");
+  if (!plugin.read(scan, out.matrices)) {
+    // The file may have changed, or the plug-in's own code and threads took the memory.
+    const std::string problem = findImportProblem(scan).reason;
+    throw ScanError(problem.empty() ? "the plug-in cannot read it (a pose that is singular, "
+                                      "mirrored or not finite, or unreadable pixels)"
+                                    : problem);
+  }
+}
+
+void countColumns(const std::string& scan, WholeRead& read) {
+  ScanSession session(scan);
+  const std::int64_t columns = session.status() == 0 ? session.pixelsWithPointAndColour() : -1;
+  const Eigen::MatrixXd& points = read.matrices.points;
+  // The first column after the filled ones is the plug-in's NaN tail.
+  if (columns < 0 || columns > points.cols() ||
+      (columns < points.cols() && !std::isnan(points(0, columns))))
+    throw ScanError("the scan changed while it was read");
+  read.columns = columns;
+  read.frames = session.frameCount();
+}
+
+}  // namespace quarn

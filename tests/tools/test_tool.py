@@ -1,0 +1,96 @@
+# quarn as a user runs it: the formats read back by Open3D, outputs that cannot be written,
+# standard output by its names, what does not fit in memory, a Unix socket.
+import contextlib, os, re, resource, signal, socket, subprocess
+
+import numpy as np, open3d as o3d, pytest
+from memory_cgroup import memory_cgroup
+
+TOOL = os.environ["QUARN_TOOL"]
+
+
+@pytest.fixture(scope="module")
+def d(tmp_path_factory):
+    d = tmp_path_factory.mktemp("scans")
+    for args in (["sample", "-o", d / "s.scan", "--frames", "5", "--width", "160", "--height", "120"],
+                 ["sample", "-o", d / "big.scan"], ["import", d / "s.scan", "-o", d / "s.ply"],
+                 ["import", d / "s.scan", "-o", d / "s.PCD"], ["import", d / "s.scan", "-o", d / "s.xyz"],
+                 ["import", d / "big.scan", "-o", d / "big.ply", "--preview", d / "big.png"]):
+        subprocess.run([TOOL, *args], check=True, capture_output=True)
+    return d
+
+
+def same(a, b):
+    return a.dtype == b.dtype and a.shape == b.shape and a.tobytes() == b.tobytes()
+
+
+def test_standard_output_by_its_names_and_a_full_one(d, tmp_path):
+    ply = (d / "s.ply").read_bytes()
+    for name in ("-", "/dev/stdout", "/dev/fd/1", "/proc/self/fd/1"):
+        for into in ("pipe", "file"):
+            with open(tmp_path / "out", "wb") as file:
+                run = subprocess.run([TOOL, "import", d / "s.scan", "-o", name], stderr=subprocess.PIPE,
+                                     stdout=subprocess.PIPE if into == "pipe" else file)
+            got = run.stdout if into == "pipe" else (tmp_path / "out").read_bytes()
+            assert run.returncode == 0 and got == ply and b"\nwrote   " in run.stderr, (name, into, run.stderr)
+    for args in (["info", d / "s.scan"], ["info", "--json", d / "s.scan"], ["import", d / "s.scan", "-o", "-"]):
+        with open("/dev/full", "wb") as full:
+            run = subprocess.run([TOOL, *args], stdout=full, stderr=subprocess.PIPE, text=True)
+        assert run.returncode == 1 and run.stderr.endswith(": No space left on device\n"), (args, run.stderr)
+
+
+def test_pcd_and_xyz_hold_the_ply_points_to_the_bit(d):
+    ply, pcd = o3d.io.read_point_cloud(str(d / "s.ply")), o3d.io.read_point_cloud(str(d / "s.PCD"), "pcd")
+    xyz, text = o3d.io.read_point_cloud(str(d / "s.xyz"), "xyz"), np.loadtxt(d / "s.xyz")
+    points, colours = np.asarray(ply.points), np.asarray(ply.colors)
+    assert same(np.asarray(pcd.points), points) and same(np.asarray(pcd.colors), colours)
+    assert same(np.asarray(xyz.points).astype(np.float32).astype(np.float64), points)
+    assert same(text[:, 3:] / 255.0, colours) and len(points) > 1 << 16
+
+
+def test_a_full_disk_is_told_and_leaves_no_file(d, tmp_path):
+    def limited():
+        signal.signal(signal.SIGXFSZ, signal.SIG_IGN)  # the write fails instead
+        resource.setrlimit(resource.RLIMIT_FSIZE, (100000, 100000))
+    run = subprocess.run([TOOL, "import", d / "s.scan", "-o", tmp_path / "out.ply"],
+                         preexec_fn=limited, capture_output=True, text=True)
+    assert run.returncode == 1 and re.search(r"cannot write .*out.ply: File too large", run.stderr), run.stderr
+    assert not os.listdir(tmp_path)
+
+
+# Where the whole read (83 MB) does not fit, quarn import streams, says so, and writes the same
+# bytes: in a memory cgroup of a quarter of it, and under ulimit -v.
+STREAMED = {"cgroup": ("cgroup", []), "cgroup --stream": ("cgroup", ["--stream"]), "ulimit -v": ("ulimit", [])}
+
+
+def test_a_socket_is_connected_to_and_gets_the_points(d, tmp_path):
+    with socket.socket(socket.AF_UNIX) as server:
+        server.bind(str(tmp_path / "s.ply"))
+        server.listen()
+        server.settimeout(60)  # no hang should quarn never connect
+        run = subprocess.Popen([TOOL, "import", d / "s.scan", "-o", tmp_path / "s.ply"],
+                               stdout=subprocess.DEVNULL)
+        connection = server.accept()[0]
+        got = b"".join(iter(lambda: connection.recv(1 << 16), b""))
+    assert run.wait() == 0 and got == (d / "s.ply").read_bytes()
+    # Nobody listens any more: refused, and the socket stays.
+    run = subprocess.run([TOOL, "import", d / "s.scan", "-o", tmp_path / "s.ply"],
+                         capture_output=True, text=True)
+    assert run.returncode == 1 and run.stderr.endswith("s.ply: Connection refused\n"), run.stderr
+    assert (tmp_path / "s.ply").is_socket()
+
+
+@pytest.mark.parametrize("limit, flags", STREAMED.values(), ids=STREAMED.keys())
+def test_what_does_not_fit_streams_to_the_same_bytes(d, tmp_path, limit, flags):
+    out = tmp_path / "big.ply", tmp_path / "big.png"
+    with memory_cgroup(83_000_000 // 4) if limit == "cgroup" else contextlib.nullcontext() as group:
+        def limited():
+            if group:
+                open(group + "/cgroup.procs", "w").write(str(os.getpid()))
+            else:
+                resource.setrlimit(resource.RLIMIT_AS, (100 << 20, 100 << 20))
+        run = subprocess.run([TOOL, "import", d / "big.scan", "-o", out[0], "--preview", out[1],
+                              *flags], preexec_fn=limited, capture_output=True, text=True)
+    said = "" if flags else r"streaming frame by frame: the whole read needs 83 MB, \d+ MB available\n"
+    assert run.returncode == 0 and re.fullmatch(said, run.stderr), run.stderr
+    assert re.search(r"^points  2447028 ", run.stdout, re.M), run.stdout
+    assert out[0].read_bytes() == (d / "big.ply").read_bytes() and out[1].read_bytes() == (d / "big.png").read_bytes()
