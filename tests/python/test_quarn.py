@@ -75,6 +75,8 @@ def test_frames_are_the_read_and_their_poses_map_the_raw_points_as_info_says(d, 
         kept, pose = raw[raw["flags"] & 3 == 3], np.array(info["frames"][f]["stored_pose"])
         assert f == frame.index and frame.points.flags.owndata and same(frame.pose, path[f])
         assert same(np.array(info["frames"][f]["output_pose"]), path[f]), "info's pose differs"
+        counts = [info["frames"][f][k] for k in ("pixels", "with_point", "with_colour", "with_both")]
+        assert counts == [len(raw), *((raw["flags"] & m == m).sum() for m in (1, 2, 3))], counts
         assert np.allclose(path[f], np.linalg.inv(rigid(np.array(info["stored_pose"]))) @ np.linalg.inv(
             rigid(pose)), rtol=0, atol=1e-12), f"frame {f}'s pose is not the one info shows"
         assert np.allclose(kept["xyz"] @ path[f][:3, :3].T + path[f][:3, 3], frame.points,
