@@ -1,4 +1,4 @@
-import distributed, errno, json, os, pathlib, pickle, re
+import distributed, errno, json, os, pathlib, pickle, re, threading
 import subprocess, sys
 import numpy as np, open3d as o3d, pytest, quarn
 from memory_cgroup import memory_cgroup
@@ -209,11 +209,11 @@ def test_too_little_memory_is_a_scan_error(d):
 EYE = np.array([1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0], "<f8")
 
 
-def write_scan(path, frames):  # frames of (sizeX, sizeY, [(x, y, z, flags, colour)]), identity poses
+def write_scan(path, frames):  # frames of (sizeX, sizeY, [(x, y, z, flags, colour)], x translation)
     table, body, at = [], b"", 152 + 8 * len(frames)
-    for sx, sy, px in frames:
+    for sx, sy, px, tx in frames:
         table.append(at + len(body))
-        body += np.array([sx, sy], "<i4").tobytes() + EYE.tobytes() + np.array(
+        body += np.array([sx, sy], "<i4").tobytes() + np.where(np.arange(17) == 12, tx, EYE).tobytes() + np.array(
             [((x, y, z), f, c) for x, y, z, f, c in px], PIXEL).tobytes()
     path.write_bytes(b"QSCN\r\n\x1a\n" + np.array([1, len(frames)], "<u4").tobytes() + EYE.tobytes()
                      + np.array(table, "<u8").tobytes() + body)
@@ -235,14 +235,29 @@ def read_xyz(b):
     return text[:, :3].astype("<f4"), text[:, 3:].astype("u1")
 
 
+def through_fifo(path, args):  # quarn writing into a FIFO, and what came through it
+    os.mkfifo(path)
+    got = []
+    reader = threading.Thread(target=lambda: got.append(open(path, "rb").read()))
+    reader.start()
+    run = subprocess.run(args, capture_output=True, text=True)
+    if run.returncode:  # it never opened the FIFO
+        os.close(os.open(path, os.O_WRONLY | os.O_NONBLOCK))
+    reader.join()
+    return run, got[0]
+
+
 NAN, INF, BOTH, BLACK = float("nan"), float("inf"), 3, (0, 0, 0)
-ODD = {  # each scan's frames; with identity poses every finite point comes out as it is stored
+ODD = {  # each scan's frames, with identity rotations: a point comes out as float(p - translation)
     "non-finite before black": [(2, 2, [(1, 2, 3, BOTH, (10, 20, 30)), (4, 5, 6, 1, (9, 9, 9)), (7, 8, 9, 2, (1, 1, 1)),
-                                        (0.5, 0.25, 1, BOTH, (40, 50, 60))]),
-                                (1, 3, [(NAN, 1, 1, BOTH, BLACK), (1.5, 2.5, 3.5, BOTH, BLACK), (2, INF, 1, BOTH, (7, 7, 7))])],
-    "empty frames": [(0, 0, []), (3, 0, []), (1, 2, [(1, 1, 1, 1, BLACK), (2, 2, 2, 2, (5, 5, 5))]),
-                     (2, 1, [(-1, -2, -3, BOTH, (3, 2, 1)), (4, 4, 4, BOTH, BLACK)]), (0, 5, [])],
-    "only a non-finite point": [(1, 1, [(-INF, 0, 1, BOTH, (1, 2, 3))])],
+                                        (0.5, 0.25, 1, BOTH, (40, 50, 60))], 0),
+                                (1, 3, [(NAN, 1, 1, BOTH, BLACK), (1.5, 2.5, 3.5, BOTH, BLACK), (2, INF, 1, BOTH, (7, 7, 7))], 0)],
+    "empty frames": [(0, 0, [], 0), (3, 0, [], 0), (1, 2, [(1, 1, 1, 1, BLACK), (2, 2, 2, 2, (5, 5, 5))], 0),
+                     (2, 1, [(-1, -2, -3, BOTH, (3, 2, 1)), (4, 4, 4, BOTH, BLACK)], 0), (0, 5, [], 0)],
+    "only a non-finite point": [(1, 1, [(-INF, 0, 1, BOTH, (1, 2, 3))], 0)],
+    # Finite in the file, beyond a float once moved: the count of points must look at them.
+    "overflow": [(1, 3, [(-3e38, 1, 1, BOTH, (1, 1, 1)), (1, -0.0, 2, BOTH, (2, 2, 2)), (-1e-45, 1, 1, BOTH, BLACK)], 1e38)],
+    "no frames": [],
 }
 
 
@@ -250,30 +265,37 @@ ODD = {  # each scan's frames; with identity poses every finite point comes out 
 def test_every_path_hands_out_the_same_finite_points(tmp_path, frames, capfd):
     scan = tmp_path / "odd.scan"
     write_scan(scan, frames)
-    px = np.concatenate([np.array([((x, y, z), f, c) for x, y, z, f, c in p], PIXEL) for _, _, p in frames])
-    both = px[px["flags"] & 3 == 3]
+    with np.errstate(over="ignore"):  # moved in double precision, rounded to single
+        px = [np.array([((x - t, y, z), f, c) for x, y, z, f, c in p], PIXEL) for _, _, p, t in frames]
+    both = np.concatenate(px or [np.zeros(0, PIXEL)])
+    both = both[both["flags"] & 3 == 3]
     finite = both[np.isfinite(both["xyz"]).all(1)]
-    xyz, rgb, left = finite["xyz"], finite["colour"], len(both) - len(finite)
-    got = {}
+    xyz, rgb, left = finite["xyz"] + np.float32(0), finite["colour"], len(both) - len(finite)  # -0 comes out +0
+    got, reports = {}, set()
     for ext, parse in ((".ply", read_ply), (".pcd", read_pcd), (".xyz", read_xyz)):
         for how in ([], ["--stream"]):
-            out = tmp_path / f"out{len(how)}{ext}"
-            run = subprocess.run([os.environ["QUARN_TOOL"], "import", scan, "-o", out, *how], capture_output=True, text=True)
+            out, preview = tmp_path / f"out{len(how)}{ext}", ["--preview", tmp_path / f"{len(how)}.png"]
+            run = subprocess.run([os.environ["QUARN_TOOL"], "import", scan, "-o", out, *how, *preview[:2 * (ext == ".ply")]],
+                                 capture_output=True, text=True)
             assert run.returncode == 0, run.stderr
-            assert (f"\n        {left} with a non-finite coordinate left out\n" in run.stdout) == (left > 0), run.stdout
+            reports.add("".join(re.findall(r"^(?:frames|pixels|points|bounds|  ) .*\n", run.stdout, re.M)))
             got[f"import {ext} {how}"] = parse(out.read_bytes())
         assert (tmp_path / f"out0{ext}").read_bytes() == (tmp_path / f"out1{ext}").read_bytes(), ext
+    assert len(reports) == 1 and (f"\n        {left} with a non-finite coordinate left out\n" in reports.pop()) == (left > 0)
+    assert (tmp_path / "0.png").read_bytes() == (tmp_path / "1.png").read_bytes(), "previews differ"
+    run, fifo = through_fifo(tmp_path / "fifo.pcd", [os.environ["QUARN_TOOL"], "import", scan, "-o", tmp_path / "fifo.pcd", "--stream"])
+    assert run.returncode == 0 and fifo == (tmp_path / "out0.pcd").read_bytes(), run.stderr  # counted first
     for stream in (None, True):
         report = quarn.convert(scan, tmp_path / f"c{stream}.ply", stream=stream)
         assert report["points"] == len(xyz) and report["non_finite"] == left, report
         assert (tmp_path / f"c{stream}.ply").read_bytes() == (tmp_path / "out0.ply").read_bytes()
     s, fs = quarn.read(scan, quiet=True), [*quarn.frames(scan)]
-    assert isinstance(s.points.base, quarn.Scan), "read copied its points"
+    assert not len(xyz) or isinstance(s.points.base, quarn.Scan), "read copied its points"
     got["read"] = s.points, s.colours
-    got["frames"] = np.concatenate([f.points for f in fs]), np.concatenate([f.colours for f in fs])
+    got["frames"] = (np.concatenate([f.points for f in fs]), np.concatenate([f.colours for f in fs])) if fs else (s.points, s.colours)
     for path, (p, c) in got.items():
         assert same(np.asarray(p, "<f8"), xyz.astype("<f8")) and same(np.asarray(c, "u1"), rgb), path
-    assert s.pixels == sum(sx * sy for sx, sy, _ in frames) and len(fs) == len(frames)
+    assert s.pixels == sum(sx * sy for sx, sy, _, _ in frames) and len(fs) == len(frames)
     capfd.readouterr()
 
 
