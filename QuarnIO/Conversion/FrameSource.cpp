@@ -13,8 +13,10 @@ ScanError changed() { return ScanError("the scan changed while it was read"); }
 
 class FrameSource final : public PointSource {
  public:
-  explicit FrameSource(const std::string& scan)
-      : reader_(scan), pixels_(reader_.pixelCount()), pipeline_(reader_, scan, pipelineWorkers()) {}
+  FrameSource(const std::string& scan, bool measured)
+      : reader_(scan), pixels_(reader_.pixelCount()), pipeline_(reader_, scan, pipelineWorkers()) {
+    pipeline_.forEachReader([&](FrameReader& reader) { reader.keepMeasured(measured); });
+  }
 
   int frames() const override { return reader_.frameCount(); }
   std::uint64_t pixels() const override { return pixels_; }
@@ -27,17 +29,24 @@ class FrameSource final : public PointSource {
         [&](FrameReader& reader, Item& item) {
           Frame& frame = item.frame;
           reader.read(item.index, frame);
-          PointChunk chunk{frame.points.data(), frame.colours.data(), frame.size()};
+          item.pose = reader.framePose(frame);
+          PointChunk chunk = chunkOf(item);
           prepare(chunk);
           frame.points.resize(3 * chunk.count);
           frame.colours.resize(3 * chunk.count);
+          if (!frame.measured.empty()) {
+            frame.measured.resize(3 * chunk.count);
+            frame.pixels.resize(2 * chunk.count);
+          }
           item.count = chunk.leftOut;
         },
         [&](Item& item) {
           Frame& frame = item.frame;
           pixels += static_cast<std::uint64_t>(framePixels(frame.sizeX, frame.sizeY));
           if (pixels > pixels_) throw changed();
-          use(PointChunk{frame.points.data(), frame.colours.data(), frame.size(), item.count});
+          PointChunk chunk = chunkOf(item);
+          chunk.leftOut = item.count;
+          use(chunk);
         });
     if (pixels != pixels_) throw changed();
   }
@@ -51,6 +60,20 @@ class FrameSource final : public PointSource {
   }
 
  private:
+  static PointChunk chunkOf(FramePipeline::Item& item) {
+    Frame& frame = item.frame;
+    PointChunk chunk{frame.points.data(), frame.colours.data(), frame.size()};
+    chunk.frame = frame.index;
+    chunk.sizeX = frame.sizeX;
+    chunk.sizeY = frame.sizeY;
+    chunk.pose = item.pose.data();  // row by row
+    if (frame.measured.size() == frame.points.size() && !frame.measured.empty()) {
+      chunk.frameXyz = frame.measured.data();
+      chunk.pixel = frame.pixels.data();
+    }
+    return chunk;
+  }
+
   FrameReader reader_;
   std::uint64_t pixels_;
   FramePipeline pipeline_;
@@ -58,8 +81,8 @@ class FrameSource final : public PointSource {
 
 }  // namespace
 
-std::unique_ptr<PointSource> frameSource(const std::string& scan) {
-  return std::make_unique<FrameSource>(scan);
+std::unique_ptr<PointSource> frameSource(const std::string& scan, bool measured) {
+  return std::make_unique<FrameSource>(scan, measured);
 }
 
 }  // namespace quarn

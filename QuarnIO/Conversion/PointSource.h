@@ -11,15 +11,38 @@
 #include <string>
 #include <vector>
 
+#include "PointWriter.h"
 #include "WholeRead.h"
 
 namespace quarn {
 
+// A block of points the conversion may change in place (PointBlock's arrays, writable).
 struct PointChunk {
   float* xyz;  // point i at xyz[3i], xyz[3i + 1], xyz[3i + 2]
   std::uint8_t* rgb;
   std::size_t count;
   std::uint64_t leftOut = 0;  // what the conversion's filter left out of it
+  // From a frame source: the frame's index, grid and pose in output coordinates (16 values row
+  // by row), and where asked for, the measured points and their pixels (see PointBlock).
+  int frame = -1;
+  int sizeX = 0, sizeY = 0;
+  const double* pose = nullptr;
+  float* frameXyz = nullptr;
+  std::int32_t* pixel = nullptr;
+
+  PointBlock block() const {
+    PointBlock b;
+    b.xyz = xyz;
+    b.rgb = rgb;
+    b.count = count;
+    b.frame = frame;
+    b.sizeX = sizeX;
+    b.sizeY = sizeY;
+    b.pose = pose;
+    b.frameXyz = frameXyz;
+    b.pixel = pixel;
+    return b;
+  }
 };
 
 class PointSource {
@@ -44,8 +67,8 @@ class PointSource {
 // The read's filled columns (counted), in chunks of 65,536 points.
 std::unique_ptr<PointSource> wholeReadSource(WholeRead read);
 
-// The frames of `scan` read ahead on worker threads, a chunk each. Throws ScanError when the
-// scan cannot be opened.
-std::unique_ptr<PointSource> frameSource(const std::string& scan);
+// The frames of `scan` read ahead on worker threads, a chunk each; `measured`: with their
+// measured points and pixels. Throws ScanError when the scan cannot be opened.
+std::unique_ptr<PointSource> frameSource(const std::string& scan, bool measured = false);
 
 }  // namespace quarn

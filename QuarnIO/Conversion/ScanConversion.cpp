@@ -1,5 +1,6 @@
 #include "ScanConversion.h"
 
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -19,14 +20,29 @@ namespace quarn {
 namespace {
 
 void keepFinite(PointChunk& chunk) {
-  const std::size_t kept = keepFinitePoints(chunk.xyz, chunk.rgb, chunk.count);
+  std::size_t kept = 0;
+  if (chunk.frameXyz == nullptr) {
+    kept = keepFinitePoints(chunk.xyz, chunk.rgb, chunk.count);
+  } else {  // the measured points and pixels go with them
+    for (std::size_t i = 0; i < chunk.count; ++i) {
+      if (!isFinitePoint(chunk.xyz + 3 * i)) continue;
+      if (kept != i) {
+        std::memcpy(chunk.xyz + 3 * kept, chunk.xyz + 3 * i, 3 * sizeof(float));
+        std::memcpy(chunk.rgb + 3 * kept, chunk.rgb + 3 * i, 3);
+        std::memcpy(chunk.frameXyz + 3 * kept, chunk.frameXyz + 3 * i, 3 * sizeof(float));
+        std::memcpy(chunk.pixel + 2 * kept, chunk.pixel + 2 * i, 2 * sizeof(std::int32_t));
+      }
+      ++kept;
+    }
+  }
   chunk.leftOut = chunk.count - kept;
   chunk.count = kept;
 }
 
 // The outputs, opened: unwritable ones fail here, before the read.
 struct Outputs {
-  explicit Outputs(const ConversionRequest& request) : points(request.output) {
+  Outputs(const ConversionRequest& request, const PointFormat& format)
+      : points(request.output, format.seeks) {
     if (!request.preview.empty()) preview = std::make_unique<output::OutputFile>(request.preview);
   }
   void commit() {
@@ -78,7 +94,7 @@ ConversionReport convertPoints(PointSource& source, const PointFormat& format, s
     report.nonFinite += chunk.leftOut;
     report.bounds.add(chunk.xyz, chunk.count);
     Clock::time_point at = Clock::now();
-    writer->write(chunk.xyz, chunk.rgb, chunk.count);
+    writer->write(chunk.block());
     report.writeSeconds += secondsSince(at);
     if (!renderer) return;
     at = Clock::now();
@@ -113,8 +129,13 @@ ConversionReport convertScan(const ConversionRequest& request, std::ostream* log
   output::checkDistinctFiles(inputs, outputs);
   const PointFormat& format = pointFormatOf(request.output);
   if (!request.preview.empty()) checkPictureFormat(request.preview);
+  if (format.keepsFrames && request.read == ConversionRequest::Read::whole) {
+    throw std::invalid_argument(std::string(format.name) +
+                                " keeps each frame's structure, which the plug-in's whole read "
+                                "does not hold: it is read frame by frame, without the plug-in");
+  }
 
-  bool frameByFrame = request.read == ConversionRequest::Read::frames;
+  bool frameByFrame = request.read == ConversionRequest::Read::frames || format.keepsFrames;
   if (!frameByFrame) {
     const ImportProblem problem = findImportProblem(request.scan);
     if (problem.memory && request.read == ConversionRequest::Read::automatic) {
@@ -132,11 +153,11 @@ ConversionReport convertScan(const ConversionRequest& request, std::ostream* log
   std::unique_ptr<PointSource> source;
   std::unique_ptr<Outputs> files;
   if (frameByFrame) {
-    source = frameSource(request.scan);  // the scan's faults before the outputs'
-    files = std::make_unique<Outputs>(request);
+    source = frameSource(request.scan, format.keepsMeasured);  // the scan's faults first
+    files = std::make_unique<Outputs>(request, format);
     if (log) *log << "read    frame by frame\n";
   } else {
-    files = std::make_unique<Outputs>(request);
+    files = std::make_unique<Outputs>(request, format);
     const PluginLibrary plugin(request.plugin);
     if (log) {
       *log << "plug-in " << request.plugin << '\n';
@@ -149,9 +170,13 @@ ConversionReport convertScan(const ConversionRequest& request, std::ostream* log
   }
   const double opening = secondsSince(start);
   std::ostream* preview = files->preview ? &files->preview->stream() : nullptr;
-  ConversionReport report =
-      convertPoints(*source, format, files->points.stream(), files->points.seekable(), preview,
-                    request.previewWidth, request.previewHeight);
+  ConversionReport report;
+  try {
+    report = convertPoints(*source, format, files->points.stream(), files->points.seekable(),
+                           preview, request.previewWidth, request.previewHeight);
+  } catch (const PointFormatError& e) {
+    throw output::OutputFileError(request.output, e.what());
+  }
   source.reset();  // the read's memory goes before the files are put in place
   files->commit();
   report.frameByFrame = frameByFrame;

@@ -10,7 +10,7 @@
 namespace quarn {
 
 struct WholeRead {
-  PluginScan matrices;       // as the plug-in left them
+  PluginScan matrices;        // as the plug-in left them
   std::int64_t columns = -1;  // those it filled, when counted (countColumns)
   int frames = 0;
 };

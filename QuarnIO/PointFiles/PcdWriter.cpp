@@ -36,7 +36,10 @@ class PcdWriter final : public PointWriter {
            std::to_string(count) + "\nDATA binary\n";
   }
 
-  void put(const float* xyz, const std::uint8_t* rgb, std::size_t count) override {
+  void put(const PointBlock& block) override {
+    const float* xyz = block.xyz;
+    const std::uint8_t* rgb = block.rgb;
+    const std::size_t count = block.count;
     // In chunks, so that a whole cloud costs no second copy of itself.
     for (std::size_t start = 0; start < count; start += kChunk) {
       const std::size_t end = std::min(count, start + kChunk);

@@ -16,15 +16,6 @@ namespace {
 constexpr std::size_t kVertexSize = 3 * 4 + 3;
 constexpr std::size_t kChunk = 1 << 16;  // vertices per write
 
-// The file is little-endian: a big-endian machine turns each float's bytes round. (A constant
-// to the compiler.)
-bool bigEndian() {
-  const std::uint32_t one = 1;
-  unsigned char first;
-  std::memcpy(&first, &one, 1);
-  return first == 0;
-}
-
 class PlyWriter final : public PointWriter {
  public:
   PlyWriter(std::ostream& out, std::uint64_t count, std::uint64_t pixels)
@@ -46,7 +37,10 @@ class PlyWriter final : public PointWriter {
            "end_header\n";
   }
 
-  void put(const float* xyz, const std::uint8_t* rgb, std::size_t count) override {
+  void put(const PointBlock& block) override {
+    const float* xyz = block.xyz;
+    const std::uint8_t* rgb = block.rgb;
+    const std::size_t count = block.count;
     buffer_.resize(kChunk * kVertexSize);
     for (std::size_t start = 0; start < count; start += kChunk) {
       const std::size_t end = std::min(count, start + kChunk);
@@ -54,7 +48,7 @@ class PlyWriter final : public PointWriter {
       for (std::size_t i = start; i < end; ++i, p += kVertexSize) {
         std::memcpy(p, &xyz[3 * i], 3 * 4);
         std::memcpy(p + 3 * 4, &rgb[3 * i], 3);
-        if (bigEndian())
+        if (!kLittleEndian)
           for (unsigned char* value = p; value < p + 3 * 4; value += 4)
             std::reverse(value, value + 4);
       }

@@ -27,9 +27,11 @@ std::invalid_argument unknownFormat(const std::string& path, const std::string& 
 
 // The first is the format of a name without an extension.
 const PointFormat kFormats[] = {
-    {".ply", "PLY", true, makePlyWriter},
-    {".pcd", "PCD", true, makePcdWriter},
-    {".xyz", "XYZ", false, makeXyzWriter},
+    {".ply", "PLY", true, false, false, false, makePlyWriter},
+    {".pcd", "PCD", true, false, false, false, makePcdWriter},
+    {".xyz", "XYZ", false, false, false, false, makeXyzWriter},
+    {".e57", "E57", false, true, true, true, makeE57Writer},
+    {".las", "LAS", true, true, true, false, makeLasWriter},
 };
 
 }  // namespace

@@ -17,6 +17,13 @@ struct PointFormat {
   // The header holds the point count: it must be known first, or the header written again
   // once it is (see PointWriter).
   bool headerHoldsCount;
+  // The writer goes back to the file's start at the end: a pipe gets the file whole, spooled.
+  bool seeks;
+  // It keeps each frame's structure: the points come frame by frame, each block with its
+  // frame's index, pose and grid; with keepsMeasured also each point as the scanner measured it
+  // and its pixel.
+  bool keepsFrames;
+  bool keepsMeasured;
   // A writer not yet started (see startPointWriter).
   std::unique_ptr<PointWriter> (*makeWriter)(std::ostream& out, std::uint64_t count,
                                              std::uint64_t pixels);

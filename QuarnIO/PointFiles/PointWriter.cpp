@@ -13,7 +13,7 @@ std::string headerPadding(std::uint64_t count, std::uint64_t pixels) {
 void PointWriter::start() {
   const bool counted = count_ != kUncounted;
   const std::string text = header(counted ? count_ : pixels_, pixels_);
-  if (!counted && !text.empty()) {
+  if ((!counted || headerLast()) && !text.empty()) {
     headerAt_ = out_.tellp();
     if (headerAt_ == std::ostream::pos_type(-1)) out_.setstate(std::ios::failbit);
   }
@@ -21,22 +21,30 @@ void PointWriter::start() {
 }
 
 void PointWriter::write(const float* xyz, const std::uint8_t* rgb, std::size_t count) {
-  if (count > std::min(count_, pixels_) - written_)
+  PointBlock block;
+  block.xyz = xyz;
+  block.rgb = rgb;
+  block.count = count;
+  write(block);
+}
+
+void PointWriter::write(const PointBlock& block) {
+  if (block.count > std::min(count_, pixels_) - written_)
     throw std::logic_error("more points than announced");
-  put(xyz, rgb, count);
-  written_ += count;
+  put(block);
+  written_ += block.count;
 }
 
 void PointWriter::finish() {
-  if (count_ != kUncounted) {
-    if (written_ != count_) throw std::logic_error("fewer points than announced");
-    return;
+  if (count_ != kUncounted && written_ != count_)
+    throw std::logic_error("fewer points than announced");
+  if (headerAt_ != std::ostream::pos_type(-1)) {
+    const std::ostream::pos_type end = out_.tellp();
+    out_.seekp(headerAt_);
+    out_ << header(written_, pixels_);
+    out_.seekp(end);
   }
-  if (headerAt_ == std::ostream::pos_type(-1)) return;
-  const std::ostream::pos_type end = out_.tellp();
-  out_.seekp(headerAt_);
-  out_ << header(written_, pixels_);
-  out_.seekp(end);
+  end();
 }
 
 std::unique_ptr<PointWriter> startPointWriter(const PointFormat& format, std::ostream& out,

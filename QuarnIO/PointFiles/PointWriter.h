@@ -9,11 +9,42 @@
 #include <cstdint>
 #include <memory>
 #include <ostream>
+#include <stdexcept>
 #include <string>
 
 #include "PointFormat.h"
 
 namespace quarn {
+
+// Every binary point file is little-endian: on such a machine a value is written as it is
+// held, elsewhere byte by byte. (Every Windows target is little-endian.)
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__ || defined(_WIN32)
+inline constexpr bool kLittleEndian = true;
+#else
+inline constexpr bool kLittleEndian = false;
+#endif
+
+// A run of points in output coordinates with their colours. From a frame source each block is
+// one frame, and a format that keeps a frame's structure finds it here.
+struct PointBlock {
+  const float* xyz = nullptr;         // point i at xyz[3i], xyz[3i + 1], xyz[3i + 2]
+  const std::uint8_t* rgb = nullptr;  // its colour bytes at rgb[3i], rgb[3i + 1], rgb[3i + 2]
+  std::size_t count = 0;
+  // The frame the points come from: -1 for points without a frame's structure.
+  int frame = -1;
+  int sizeX = 0, sizeY = 0;      // the frame's pixel grid
+  const double* pose = nullptr;  // the frame's pose in output coordinates, 16 values row by row
+  // Where the format asks for them (PointFormat::keepsFrames): each point as the scanner
+  // measured it, in the frame's coordinates, and its pixel, x at pixel[2i], y at pixel[2i + 1].
+  const float* frameXyz = nullptr;
+  const std::int32_t* pixel = nullptr;
+};
+
+// Points a format cannot hold (beyond its coordinates' range, say), in words for the user.
+class PointFormatError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
 
 class PointWriter {
  public:
@@ -25,17 +56,25 @@ class PointWriter {
   // rgb[3i], rgb[3i + 1], rgb[3i + 2]. Throws std::logic_error beyond the count announced
   // or the pixels.
   void write(const float* xyz, const std::uint8_t* rgb, std::size_t count);
-  // After the last chunk. Without a count announced, writes the header over the placeholder
-  // (the stream must seek then, unless the format has no header). Throws std::logic_error
-  // unless exactly the count announced came.
+  void write(const PointBlock& block);
+  // After the last block. Without a count announced, or when the format asks for it, writes
+  // the header over the placeholder (the stream must seek then, unless the format has no
+  // header); then the format's end(). Throws std::logic_error unless exactly the count
+  // announced came.
   void finish();
 
  protected:
   PointWriter(std::ostream& out, std::uint64_t count, std::uint64_t pixels)
       : out_(out), count_(count), pixels_(pixels) {}
-  // The header of a file of `count` points out of `pixels`, "" for a format without one.
+  // The header of a file of `count` points out of `pixels`, "" for a format without one. Its
+  // length may depend on nothing but `pixels`.
   virtual std::string header(std::uint64_t count, std::uint64_t pixels) const = 0;
-  virtual void put(const float* xyz, const std::uint8_t* rgb, std::size_t count) = 0;
+  // True when the header holds what only the points tell (bounds, say): it is written again
+  // at the end even when the count was announced.
+  virtual bool headerLast() const { return false; }
+  virtual void put(const PointBlock& block) = 0;
+  // After the points and the header: what the file ends with.
+  virtual void end() {}
 
   std::ostream& out_;
 
@@ -65,6 +104,10 @@ std::unique_ptr<PointWriter> makePlyWriter(std::ostream& out, std::uint64_t coun
 std::unique_ptr<PointWriter> makePcdWriter(std::ostream& out, std::uint64_t count,
                                            std::uint64_t pixels);
 std::unique_ptr<PointWriter> makeXyzWriter(std::ostream& out, std::uint64_t count,
+                                           std::uint64_t pixels);
+std::unique_ptr<PointWriter> makeE57Writer(std::ostream& out, std::uint64_t count,
+                                           std::uint64_t pixels);
+std::unique_ptr<PointWriter> makeLasWriter(std::ostream& out, std::uint64_t count,
                                            std::uint64_t pixels);
 
 }  // namespace quarn

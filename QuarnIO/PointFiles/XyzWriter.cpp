@@ -17,7 +17,10 @@ class XyzWriter final : public PointWriter {
  private:
   std::string header(std::uint64_t, std::uint64_t) const override { return ""; }
 
-  void put(const float* xyz, const std::uint8_t* rgb, std::size_t count) override {
+  void put(const PointBlock& block) override {
+    const float* xyz = block.xyz;
+    const std::uint8_t* rgb = block.rgb;
+    const std::size_t count = block.count;
     char line[3 * 25 + 3 * 5];  // no float takes more than 24 characters
     for (std::size_t i = 0; i < count; ++i) {
       char* p = line;

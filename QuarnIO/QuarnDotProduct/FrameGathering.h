@@ -18,9 +18,11 @@ inline std::optional<FlatRigidTransform> frameToGlobalTransform(const PoseArray&
 
 // Hands every pixel of the current frame that has a point and a colour, x outer, y inner, to
 // `sink`: its point in output coordinates, globalToOutput * float(frameToGlobal * p) rounded
-// to single precision, and its three colour bytes. The sink provides
+// to single precision, and its three colour bytes, then the point as the SDK gave it and its
+// pixel, which a sink may ignore. The sink provides
 //   bool room();  // asked before each point; false stops the frame
-//   void add(float x, float y, float z, unsigned char c0, unsigned char c1, unsigned char c2);
+//   void add(float x, float y, float z, unsigned char c0, unsigned char c1, unsigned char c2,
+//            float px, float py, float pz, int pixelX, int pixelY);
 // False when the sink had no room.
 template <class Sink>
 inline bool gatherFramePixels(DotProductAPI& sdk, int sizeX, int sizeY,
@@ -44,7 +46,7 @@ inline bool gatherFramePixels(DotProductAPI& sdk, int sizeX, int sizeY,
       globalToOutput.apply(static_cast<float>(q[0]), static_cast<float>(q[1]),
                            static_cast<float>(q[2]), r);
       sink.add(static_cast<float>(r[0]), static_cast<float>(r[1]), static_cast<float>(r[2]), c0, c1,
-               c2);
+               c2, px, py, pz, x, y);
     }
   }
   return true;

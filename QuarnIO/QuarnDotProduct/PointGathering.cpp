@@ -15,7 +15,8 @@ struct ColumnSink {
   unsigned char* colour;
 
   bool room() const { return point != pointsEnd; }  // sizes grew since the counting pass
-  void add(float x, float y, float z, unsigned char c0, unsigned char c1, unsigned char c2) {
+  void add(float x, float y, float z, unsigned char c0, unsigned char c1, unsigned char c2, float,
+           float, float, int, int) {
     point[0] = x;
     point[1] = y;
     point[2] = z;

@@ -23,11 +23,17 @@ class FramePipeline {
   FramePipeline& operator=(const FramePipeline&) = delete;
 
   int frames() const { return frames_; }
+  // Calls `f` with every reader the pipeline reads with.
+  template <class F>
+  void forEachReader(F f) {
+    for (FrameReader* reader : readers_) f(*reader);
+  }
 
-  // What a worker made of frame `index`: a frame, and a number.
+  // What a worker made of frame `index`: a frame, its pose row by row, and a number.
   struct Item {
     int index = -1;
     Frame frame;
+    Eigen::Matrix<double, 4, 4, Eigen::RowMajor> pose;
     std::uint64_t count = 0;
   };
 

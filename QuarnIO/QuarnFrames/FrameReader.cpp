@@ -12,15 +12,17 @@ namespace quarn {
 
 namespace {
 
-// A frame's points and colours, appended to its vectors. They start with the size the last
-// frame left and grow, so a frame takes memory for the points it has, not for its pixels.
+// A frame's points and colours (and with kMeasured, each point as the SDK gave it and its
+// pixel), appended to its vectors. They start with the size the last frame left and grow, so a
+// frame takes memory for the points it has, not for its pixels.
+template <bool kMeasured>
 class FrameSink {
  public:
   FrameSink(Frame& frame, std::uint64_t pixels) : frame_(frame), pixels_(pixels) {
-    const std::size_t size = std::min(frame.points.size(), frame.colours.size()) / 3 * 3;
-    point_ = frame.points.data();
-    end_ = point_ + size;
-    colour_ = frame.colours.data();
+    std::size_t size = std::min(frame.points.size(), frame.colours.size()) / 3;
+    if (kMeasured) size = std::min({size, frame.measured.size() / 3, frame.pixels.size() / 2});
+    at(0);
+    end_ = point_ + 3 * size;
   }
 
   bool room() {
@@ -28,7 +30,8 @@ class FrameSink {
     return true;
   }
 
-  void add(float x, float y, float z, unsigned char c0, unsigned char c1, unsigned char c2) {
+  void add(float x, float y, float z, unsigned char c0, unsigned char c1, unsigned char c2,
+           float px, float py, float pz, int pixelX, int pixelY) {
     point_[0] = x;
     point_[1] = y;
     point_[2] = z;
@@ -37,29 +40,46 @@ class FrameSink {
     colour_[2] = c2;
     point_ += 3;
     colour_ += 3;
+    if (!kMeasured) return;
+    measured_[0] = px;
+    measured_[1] = py;
+    measured_[2] = pz;
+    pixel_[0] = pixelX;
+    pixel_[1] = pixelY;
+    measured_ += 3;
+    pixel_ += 2;
   }
 
   // Cuts the vectors to the points there are.
-  void finish() {
-    const std::size_t used = static_cast<std::size_t>(point_ - frame_.points.data());
-    frame_.points.resize(used);
-    frame_.colours.resize(used);
-  }
+  void finish() { resize(static_cast<std::size_t>(point_ - frame_.points.data()) / 3); }
 
  private:
   static constexpr std::uint64_t kFirstPoints = 4096;
 
+  void at(std::size_t points) {
+    point_ = frame_.points.data() + 3 * points;
+    colour_ = frame_.colours.data() + 3 * points;
+    measured_ = frame_.measured.data() + (kMeasured ? 3 * points : 0);
+    pixel_ = frame_.pixels.data() + (kMeasured ? 2 * points : 0);
+  }
+
+  void resize(std::size_t points) {
+    frame_.points.resize(3 * points);
+    frame_.colours.resize(3 * points);
+    if (!kMeasured) return;
+    frame_.measured.resize(3 * points);
+    frame_.pixels.resize(2 * points);
+  }
+
   // Twice the points so far, never more than the frame's pixels unless the SDK hands out more.
   void grow() {
-    const std::size_t used = static_cast<std::size_t>(point_ - frame_.points.data());
-    const std::uint64_t points = used / 3;
+    const std::size_t points = static_cast<std::size_t>(point_ - frame_.points.data()) / 3;
     const std::uint64_t room =
-        std::max(std::min(std::max(2 * points, kFirstPoints), pixels_), points + 1);
-    frame_.points.resize(static_cast<std::size_t>(3 * room));
-    frame_.colours.resize(static_cast<std::size_t>(3 * room));
-    point_ = frame_.points.data() + used;
+        std::max(std::min(std::max(std::uint64_t{2} * points, kFirstPoints), pixels_),
+                 std::uint64_t{points} + 1);
+    resize(static_cast<std::size_t>(room));
+    at(points);
     end_ = frame_.points.data() + frame_.points.size();
-    colour_ = frame_.colours.data() + used;
   }
 
   Frame& frame_;
@@ -67,6 +87,8 @@ class FrameSink {
   float* point_;
   float* end_;
   std::uint8_t* colour_;
+  float* measured_;
+  std::int32_t* pixel_;
 };
 
 TooN::SE3<double> rigidTransform(const PoseArray& pose, const std::string& whose) {
@@ -119,10 +141,20 @@ void FrameReader::read(int f, Frame& frame) {
   frame.sizeY = header.sizeY;
   frame.pose = header.pose;
 
-  FrameSink sink(frame, static_cast<std::uint64_t>(framePixels(header.sizeX, header.sizeY)));
-  gatherFramePixels(session_->sdk(), header.sizeX, header.sizeY, *frameToGlobal, globalToOutput_,
-                    sink);
-  sink.finish();
+  const auto pixels = static_cast<std::uint64_t>(framePixels(header.sizeX, header.sizeY));
+  if (keepMeasured_) {
+    FrameSink<true> sink(frame, pixels);
+    gatherFramePixels(session_->sdk(), header.sizeX, header.sizeY, *frameToGlobal, globalToOutput_,
+                      sink);
+    sink.finish();
+  } else {
+    frame.measured.clear();
+    frame.pixels.clear();
+    FrameSink<false> sink(frame, pixels);
+    gatherFramePixels(session_->sdk(), header.sizeX, header.sizeY, *frameToGlobal, globalToOutput_,
+                      sink);
+    sink.finish();
+  }
 }
 
 namespace {

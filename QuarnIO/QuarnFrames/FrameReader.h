@@ -58,6 +58,10 @@ struct Frame {
   std::vector<float, UninitialisedAllocator<float>> points;
   // the three bytes of each point, in the SDK's order
   std::vector<std::uint8_t, UninitialisedAllocator<std::uint8_t>> colours;
+  // Where the reader keeps them: each point as the SDK gave it, in frame coordinates, and its
+  // pixel's x, y.
+  std::vector<float, UninitialisedAllocator<float>> measured;
+  std::vector<std::int32_t, UninitialisedAllocator<std::int32_t>> pixels;
 
   std::size_t size() const { return colours.size() / 3; }
 };
@@ -80,6 +84,8 @@ class FrameReader {
 
   // The frames there are to read: the SDK's count, 0 when that is negative.
   int frameCount() const { return frameCount_; }
+  // read() also fills each frame's measured points and pixels.
+  void keepMeasured(bool keep) { keepMeasured_ = keep; }
   // The scan's raw pose values and T_g_r, the rigid transform the plug-in makes of them.
   const PoseArray& globalPose() const { return globalPose_; }
   const TooN::SE3<double>& globalTransform() const { return globalTransform_; }
@@ -112,6 +118,7 @@ class FrameReader {
 
   std::unique_ptr<ScanSession> session_;
   int frameCount_;
+  bool keepMeasured_ = false;
   PoseArray globalPose_{};
   TooN::SE3<double> globalTransform_;
   FlatRigidTransform globalToOutput_;

@@ -23,6 +23,7 @@
 #include "InfoCommand.h"
 #include "OutputFile.h"
 #include "Platform.h"
+#include "PointFormat.h"
 #include "SampleScan.h"
 #include "Seconds.h"
 
@@ -161,6 +162,9 @@ int main(int argc, char** argv) {
       printScanInfo(infoScan, std::cout, infoJson);
     } else if (*importCommand) {
       if (stream) import.read = ConversionRequest::Read::frames;
+      if (!pluginOption.empty() && import.output != "-" && pointFormatOf(import.output).keepsFrames)
+        throw std::invalid_argument(std::string("--plugin: ") + pointFormatOf(import.output).name +
+                                    " is read frame by frame, without the plug-in");
       import.plugin = pluginOption.empty()
                           ? pathToUtf8(defaultPluginPath(executablePath(arguments.at(0))))
                           : pluginOption;

@@ -1,0 +1,53 @@
+#pragma once
+
+// The paged layer of an E57 file: the logical bytes go out in pages of 1020, each followed by
+// the CRC-32C of those bytes, big-endian. The file header sits in page 0's first 48 bytes,
+// known only once everything else is written: page 0 is kept to be written again then.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <ostream>
+#include <string>
+
+namespace quarn::e57 {
+
+constexpr std::uint64_t kPageSize = 1024;
+constexpr std::uint64_t kPagePayload = kPageSize - 4;
+
+// CRC-32C (Castagnoli, reflected 0x82F63B78, initial and final ~0).
+std::uint32_t crc32c(const unsigned char* data, std::size_t size);
+
+inline std::uint64_t physicalOffset(std::uint64_t logical) {
+  return logical / kPagePayload * kPageSize + logical % kPagePayload;
+}
+
+// Little-endian values appended to a byte string, the same bytes on any machine.
+inline void putLittle(std::string& to, std::uint64_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i) to.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+}
+
+class PagedStream {
+ public:
+  // From `out`'s position on, which must be seekable for finish().
+  explicit PagedStream(std::ostream& out);
+
+  std::uint64_t logicalLength() const { return pagesOut_ * kPagePayload + filled_; }
+  std::uint64_t physicalLength() const;
+  void write(const void* data, std::size_t size);
+  void write(const std::string& bytes) { write(bytes.data(), bytes.size()); }
+  void zerosTo(std::uint64_t alignment);
+  // Pads the last page with zeros, then writes page 0 again with `header` at its start.
+  void finish(const std::string& header);
+
+ private:
+  void pageOut();
+
+  std::ostream& out_;
+  std::ostream::pos_type begin_;
+  std::array<unsigned char, kPagePayload> page_{}, first_{};
+  std::size_t filled_ = 0;
+  std::uint64_t pagesOut_ = 0;
+};
+
+}  // namespace quarn::e57

@@ -1,0 +1,379 @@
+// ASTM E57: one structured scan (data3D) per frame with points, named "frame N": its pose, and
+// each point as the scanner measured it (single-precision cartesianX/Y/Z in the frame's own
+// coordinates), its colour and its pixel (rowIndex = y, columnIndex = x). Each frame's binary
+// section goes out as its block comes; the XML and the file header after the last one.
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cinttypes>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "E57Pages.h"
+#include "PointWriter.h"
+
+namespace quarn {
+
+namespace {
+
+using e57::PagedStream;
+using e57::putLittle;
+
+constexpr int kFields = 8;  // x, y, z, red, green, blue, row, column: one bytestream each
+constexpr std::size_t kPacketHeader = 6 + 2 * kFields;
+constexpr std::size_t kMaxPacket = 1 << 16;
+
+std::uint32_t floatBits(float value) {
+  std::uint32_t bits;
+  std::memcpy(&bits, &value, 4);
+  return bits;
+}
+
+// The bits an Integer field of 0..maximum takes in the bitpack codec.
+int bitsFor(std::uint64_t maximum) {
+  int bits = 0;
+  while (bits < 64 && (maximum >> bits) != 0) ++bits;
+  return bits;
+}
+
+// FNV-1a 64 over little-endian values; a GUID is its state and the state one step on.
+class Fnv {
+ public:
+  void add(std::uint64_t value, int bytes = 8) {
+    for (int i = 0; i < bytes; ++i) {
+      hash_ ^= (value >> (8 * i)) & 0xFF;
+      hash_ *= 0x100000001B3u;
+    }
+  }
+  void add(double value) {
+    std::uint64_t bits;
+    std::memcpy(&bits, &value, 8);
+    add(bits);
+  }
+  std::uint64_t value() const { return hash_; }
+  std::string guid() const {
+    Fnv next = *this;
+    next.add(hash_);
+    const std::uint64_t a = hash_, b = next.hash_;
+    char text[40];
+    std::snprintf(text, sizeof text,
+                  "{%08" PRIX64 "-%04" PRIX64 "-%04" PRIX64 "-%04" PRIX64 "-%012" PRIX64 "}",
+                  a >> 32, (a >> 16) & 0xFFFF, a & 0xFFFF, b >> 48, b & 0xFFFFFFFFFFFFu);
+    return text;
+  }
+
+ private:
+  std::uint64_t hash_ = 0xCBF29CE484222325u;
+};
+
+// The shortest text that reads back as the same double, whatever the locale.
+std::string number(double value) {
+  char text[32];
+  return std::string(text, std::to_chars(text, text + sizeof text, value).ptr);
+}
+
+// The unit quaternion w, x, y, z of a rotation given row by row with a row stride of 4, its
+// sign chosen so that w > 0 (or, with w = 0, the first non-zero of x, y, z).
+std::array<double, 4> quaternion(const double* r) {
+  const double r00 = r[0], r01 = r[1], r02 = r[2], r10 = r[4], r11 = r[5], r12 = r[6], r20 = r[8],
+               r21 = r[9], r22 = r[10];
+  const double trace = r00 + r11 + r22;
+  std::array<double, 4> q;
+  // From the largest of w, x, y, z: its square root stays away from cancellation.
+  if (trace > 0) {
+    const double s = 2 * std::sqrt(1 + trace);
+    q = {s / 4, (r21 - r12) / s, (r02 - r20) / s, (r10 - r01) / s};
+  } else if (r00 > r11 && r00 > r22) {
+    const double s = 2 * std::sqrt(1 + r00 - r11 - r22);
+    q = {(r21 - r12) / s, s / 4, (r01 + r10) / s, (r02 + r20) / s};
+  } else if (r11 > r22) {
+    const double s = 2 * std::sqrt(1 + r11 - r00 - r22);
+    q = {(r02 - r20) / s, (r01 + r10) / s, s / 4, (r12 + r21) / s};
+  } else {
+    const double s = 2 * std::sqrt(1 + r22 - r00 - r11);
+    q = {(r10 - r01) / s, (r02 + r20) / s, (r12 + r21) / s, s / 4};
+  }
+  const double norm = std::sqrt(q[0] * q[0] + q[1] * q[1] + q[2] * q[2] + q[3] * q[3]);
+  const double* first = std::find_if(q.begin(), q.end(), [](double v) { return v != 0; });
+  const double sign = first != q.end() && *first < 0 ? -1 : 1;
+  for (double& v : q) v = sign * v / norm + 0.0;  // no -0
+  return q;
+}
+
+// The frame's measured points' x minimum, x maximum, y ..., z ...
+std::array<float, 6> boundsOf(const PointBlock& block) {
+  std::array<float, 6> bounds;
+  for (int axis = 0; axis < 3; ++axis) {
+    const float* p = block.frameXyz + axis;
+    float low = *p, high = *p;
+    for (std::size_t i = 1; i < block.count; ++i) {
+      low = std::min(low, p[3 * i]);
+      high = std::max(high, p[3 * i]);
+    }
+    bounds[2 * axis] = low;
+    bounds[2 * axis + 1] = high;
+  }
+  return bounds;
+}
+
+// What the XML says of a frame's scan.
+struct Scan {
+  int frame, sizeX, sizeY;
+  std::array<double, 4> rotation;
+  std::array<double, 3> translation;
+  std::array<float, 6> bounds;     // x minimum, x maximum, y ..., z ...
+  std::uint64_t count, sectionAt;  // sectionAt: physical
+  std::string guid;
+};
+
+class E57Writer final : public PointWriter {
+ public:
+  E57Writer(std::ostream& out, std::uint64_t count, std::uint64_t pixels)
+      : PointWriter(out, count, pixels), pages_(out) {
+    pages_.write(std::string(48, '\0'));  // the file header's place
+  }
+
+ private:
+  std::string header(std::uint64_t, std::uint64_t) const override { return ""; }
+
+  void put(const PointBlock& block) override {
+    if (block.count == 0) return;
+    if (block.frame < 0 || block.pose == nullptr || block.frameXyz == nullptr ||
+        block.pixel == nullptr || block.sizeX <= 0 || block.sizeY <= 0)
+      throw std::logic_error("an E57 scan needs its frame, pose, grid and measured points");
+    Scan scan{block.frame,
+              block.sizeX,
+              block.sizeY,
+              quaternion(block.pose),
+              {block.pose[3], block.pose[7], block.pose[11]},
+              boundsOf(block),
+              block.count,
+              0,
+              ""};
+    Fnv hash;
+    hash.add(static_cast<std::uint64_t>(block.frame));
+    hash.add(static_cast<std::uint64_t>(block.sizeX));
+    hash.add(static_cast<std::uint64_t>(block.sizeY));
+    for (int i = 0; i < 16; ++i) hash.add(block.pose[i]);
+    hash.add(block.count);
+    writeSection(block, scan, hash);
+    scan.guid = hash.guid();
+    fileHash_.add(hash.value());
+    scans_.push_back(scan);
+  }
+
+  // The compressed-vector section: its header, then data packets of the same number of
+  // records in every bytestream, a multiple of 64 so that each bytestream's share ends on a
+  // whole word whatever a reader's word size. No index packets.
+  void writeSection(const PointBlock& block, Scan& scan, Fnv& hash) {
+    const int bits[kFields] = {
+        32, 32, 32, 8, 8, 8, bitsFor(block.sizeY - 1), bitsFor(block.sizeX - 1)};
+    int recordBits = 0;
+    for (const int b : bits) recordBits += b;
+    const std::size_t perPacket =
+        (kMaxPacket - kPacketHeader - 3) * 8 / recordBits / 64 * 64;  // 3: the most padding
+    auto packetLength = [&](std::size_t records) {
+      std::size_t length = kPacketHeader;
+      for (const int b : bits) length += (records * b + 7) / 8;
+      return (length + 3) / 4 * 4;
+    };
+    const std::uint64_t full = block.count / perPacket, rest = block.count % perPacket;
+    const std::uint64_t sectionLength =
+        32 + full * packetLength(perPacket) + (rest > 0 ? packetLength(rest) : 0);
+
+    pages_.zerosTo(8);
+    const std::uint64_t start = pages_.logicalLength();
+    scan.sectionAt = e57::physicalOffset(start);
+    std::string bytes;
+    putLittle(bytes, 1, 1);  // a compressed-vector section
+    putLittle(bytes, 0, 7);
+    putLittle(bytes, sectionLength, 8);
+    putLittle(bytes, e57::physicalOffset(start + 32), 8);
+    putLittle(bytes, 0, 8);  // no index
+    pages_.write(bytes);
+
+    for (std::uint64_t first = 0; first < block.count; first += perPacket) {
+      const std::size_t records =
+          static_cast<std::size_t>(std::min<std::uint64_t>(perPacket, block.count - first));
+      const std::size_t length = packetLength(records);
+      packet_.assign(length, 0);
+      unsigned char* p = packet_.data();
+      p[0] = 1;  // a data packet, no flags
+      store16(p + 2, length - 1);
+      store16(p + 4, kFields);
+      unsigned char* stream = p + kPacketHeader;
+      for (int f = 0; f < kFields; ++f) {
+        const std::size_t size = (records * bits[f] + 7) / 8;
+        store16(p + 6 + 2 * f, size);
+        pack(block, f, first, records, bits[f], stream);
+        stream += size;
+      }
+      hash.add(e57::crc32c(p, length), 4);
+      pages_.write(p, length);
+    }
+    if (pages_.logicalLength() != start + sectionLength)
+      throw std::logic_error("an E57 section's length miscounted");
+  }
+
+  static void store16(unsigned char* to, std::size_t value) {
+    to[0] = static_cast<unsigned char>(value & 0xFF);
+    to[1] = static_cast<unsigned char>((value >> 8) & 0xFF);
+  }
+
+  // Field f of `records` records from `first` on, least significant bit first.
+  static void pack(const PointBlock& block, int f, std::size_t first, std::size_t records, int bits,
+                   unsigned char* to) {
+    if (f < 3) {
+      for (std::size_t i = first; i < first + records; ++i, to += 4) {
+        const std::uint32_t value = floatBits(block.frameXyz[3 * i + f]);
+        if (kLittleEndian) {
+          std::memcpy(to, &value, 4);
+        } else {
+          for (int b = 0; b < 4; ++b) to[b] = static_cast<unsigned char>(value >> (8 * b));
+        }
+      }
+    } else if (f < 6) {
+      for (std::size_t i = first; i < first + records; ++i) *to++ = block.rgb[3 * i + f - 3];
+    } else {
+      const bool row = f == 6;
+      const std::int32_t limit = row ? block.sizeY : block.sizeX;
+      std::uint64_t held = 0;
+      int count = 0;
+      // Up to 32 bits held; whole 32-bit words go out little-endian, the rest byte by byte.
+      for (std::size_t i = first; i < first + records; ++i) {
+        const std::int32_t at = block.pixel[2 * i + (row ? 1 : 0)];
+        if (at < 0 || at >= limit) throw std::logic_error("a pixel outside its frame");
+        held |= static_cast<std::uint64_t>(at) << count;
+        count += bits;
+        if (count < 32) continue;
+        for (int b = 0; b < 4; ++b) to[b] = static_cast<unsigned char>(held >> (8 * b));
+        to += 4;
+        held >>= 32;
+        count -= 32;
+      }
+      for (; count > 0; count -= 8, held >>= 8) *to++ = static_cast<unsigned char>(held & 0xFF);
+    }
+  }
+
+  void end() override {
+    pages_.zerosTo(8);
+    const std::uint64_t xmlAt = pages_.logicalLength();
+    fileHash_.add(static_cast<std::uint64_t>(scans_.size()));
+    // The creation time is the GPS epoch (0 s): the file's bytes come from the scan alone.
+    pages_.write(
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        "<e57Root type=\"Structure\" xmlns=\"http://www.astm.org/COMMIT/E57/2010-e57-v1.0\">\n"
+        "<formatName type=\"String\"><![CDATA[ASTM E57 3D Imaging Data File]]></formatName>\n"
+        "<guid type=\"String\"><![CDATA[" +
+        fileHash_.guid() +
+        "]]></guid>\n"
+        "<versionMajor type=\"Integer\">1</versionMajor>\n"
+        "<versionMinor type=\"Integer\">0</versionMinor>\n"
+        "<coordinateMetadata type=\"String\"></coordinateMetadata>\n"
+        "<creationDateTime type=\"Structure\">"
+        "<dateTimeValue type=\"Float\">0</dateTimeValue>"
+        "<isAtomicClockReferenced type=\"Integer\">0</isAtomicClockReferenced>"
+        "</creationDateTime>\n"
+        "<data3D type=\"Vector\" allowHeterogeneousChildren=\"1\">\n");
+    for (const Scan& scan : scans_) pages_.write(scanXml(scan));
+    pages_.write(
+        "</data3D>\n"
+        "<images2D type=\"Vector\" allowHeterogeneousChildren=\"1\"></images2D>\n"
+        "</e57Root>\n");
+    const std::uint64_t xmlLength = pages_.logicalLength() - xmlAt;
+
+    std::string header = "ASTM-E57";
+    putLittle(header, 1, 4);
+    putLittle(header, 0, 4);
+    putLittle(header, pages_.physicalLength(), 8);
+    putLittle(header, e57::physicalOffset(xmlAt), 8);
+    putLittle(header, xmlLength, 8);
+    putLittle(header, e57::kPageSize, 8);
+    pages_.finish(header);
+  }
+
+  static std::string scanXml(const Scan& scan) {
+    auto floats = [](std::initializer_list<std::pair<const char*, double>> values) {
+      std::string xml;
+      for (const auto& [name, v] : values)
+        xml += std::string("<") + name + " type=\"Float\">" + number(v) + "</" + name + ">";
+      return xml;
+    };
+    auto integers = [](std::initializer_list<std::pair<const char*, int>> values) {
+      std::string xml;
+      for (const auto& [name, v] : values)
+        xml +=
+            std::string("<") + name + " type=\"Integer\">" + std::to_string(v) + "</" + name + ">";
+      return xml;
+    };
+    auto prototype = [](const char* name, int maximum) {
+      return std::string("<") + name + " type=\"Integer\" minimum=\"0\" maximum=\"" +
+             std::to_string(maximum) + "\"/>";
+    };
+    const auto& q = scan.rotation;
+    const auto& t = scan.translation;
+    const auto& b = scan.bounds;
+    return "<vectorChild type=\"Structure\">\n"
+           "<guid type=\"String\"><![CDATA[" +
+           scan.guid + "]]></guid>\n<name type=\"String\"><![CDATA[frame " +
+           std::to_string(scan.frame) +
+           "]]></name>\n"
+           "<pose type=\"Structure\"><rotation type=\"Structure\">" +
+           floats({{"w", q[0]}, {"x", q[1]}, {"y", q[2]}, {"z", q[3]}}) +
+           "</rotation><translation type=\"Structure\">" +
+           floats({{"x", t[0]}, {"y", t[1]}, {"z", t[2]}}) +
+           "</translation></pose>\n"
+           "<cartesianBounds type=\"Structure\">" +
+           floats({{"xMinimum", b[0]},
+                   {"xMaximum", b[1]},
+                   {"yMinimum", b[2]},
+                   {"yMaximum", b[3]},
+                   {"zMinimum", b[4]},
+                   {"zMaximum", b[5]}}) +
+           "</cartesianBounds>\n"
+           "<colorLimits type=\"Structure\">" +
+           integers({{"colorRedMinimum", 0},
+                     {"colorRedMaximum", 255},
+                     {"colorGreenMinimum", 0},
+                     {"colorGreenMaximum", 255},
+                     {"colorBlueMinimum", 0},
+                     {"colorBlueMaximum", 255}}) +
+           "</colorLimits>\n"
+           "<indexBounds type=\"Structure\">" +
+           integers({{"rowMinimum", 0},
+                     {"rowMaximum", scan.sizeY - 1},
+                     {"columnMinimum", 0},
+                     {"columnMaximum", scan.sizeX - 1}}) +
+           "</indexBounds>\n"
+           "<points type=\"CompressedVector\" fileOffset=\"" +
+           std::to_string(scan.sectionAt) + "\" recordCount=\"" + std::to_string(scan.count) +
+           "\">\n<prototype type=\"Structure\">"
+           "<cartesianX type=\"Float\" precision=\"single\"/>"
+           "<cartesianY type=\"Float\" precision=\"single\"/>"
+           "<cartesianZ type=\"Float\" precision=\"single\"/>" +
+           prototype("colorRed", 255) + prototype("colorGreen", 255) + prototype("colorBlue", 255) +
+           prototype("rowIndex", scan.sizeY - 1) + prototype("columnIndex", scan.sizeX - 1) +
+           "</prototype>\n"
+           "<codecs type=\"Vector\" allowHeterogeneousChildren=\"1\"></codecs>\n"
+           "</points>\n</vectorChild>\n";
+  }
+
+  PagedStream pages_;
+  std::vector<Scan> scans_;
+  Fnv fileHash_;
+  std::vector<unsigned char> packet_;
+};
+
+}  // namespace
+
+std::unique_ptr<PointWriter> makeE57Writer(std::ostream& out, std::uint64_t count,
+                                           std::uint64_t pixels) {
+  return std::make_unique<E57Writer>(out, count, pixels);
+}
+
+}  // namespace quarn
