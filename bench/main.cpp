@@ -96,6 +96,15 @@ int run(const tool::SampleOptions& size, int runs, const std::string& dataDir,
 
   Best import, open3d, read, python, convertBound, stream, pluginConvert;
   std::int64_t streamPeak = 0, pluginConvertPeak = 0;
+  // The formats that keep each frame's structure, streamed as they always are.
+  struct FrameFormat {
+    const char* name;
+    std::string output;
+    Best seconds;
+    std::int64_t peak = 0;
+  };
+  FrameFormat frameFormats[] = {{"e57", files.ply + ".streamed.e57", {}, 0},
+                                {"las", files.ply + ".streamed.las", {}, 0}};
   std::vector<Best> touch(std::size(kTouchMethods));
   ImportResult imported;
   for (int r = 0; r < runs; ++r) {
@@ -128,6 +137,11 @@ int run(const tool::SampleOptions& size, int runs, const std::string& dataDir,
         runMeasured(children.measurer, quarnImport(streamOut, {"--stream"}));
     stream.add(streamed.seconds);
     streamPeak = std::max(streamPeak, streamed.peakBytes);
+    for (FrameFormat& format : frameFormats) {
+      const MeasuredRun run = runMeasured(children.measurer, quarnImport(format.output, {}));
+      format.seconds.add(run.seconds);
+      format.peak = std::max(format.peak, run.peakBytes);
+    }
     const MeasuredRun converted =
         runMeasured(children.measurer, quarnImport(pluginOut, {"--plugin", pluginPath}));
     pluginConvert.add(converted.seconds);
@@ -138,6 +152,7 @@ int run(const tool::SampleOptions& size, int runs, const std::string& dataDir,
   }
   for (const std::string& output : {boundOut, streamOut, pluginOut})
     std::filesystem::remove(output);
+  for (const FrameFormat& format : frameFormats) std::filesystem::remove(format.output);
 
   // 4 KiB pages, and huge pages where the kernel takes the advice (else the same as 4 KiB).
   if (!touch[0].measured()) throw std::runtime_error("the system refuses MADV_POPULATE_WRITE");
@@ -181,6 +196,16 @@ int run(const tool::SampleOptions& size, int runs, const std::string& dataDir,
   printLine("ratio_stream_vs_convert_bound", stream.seconds / convertBound.seconds, 3);
   printLine("ratio_stream_vs_plugin_convert", stream.seconds / pluginConvert.seconds, 3);
   printLine("stream_peak_rss_mb", static_cast<double>(streamPeak) / 1e6, 1);
+  for (const FrameFormat& format : frameFormats) {
+    std::cerr << "bench: quarn import to " << format.name << " s " << runsText(format.seconds)
+              << ", peak " << format.peak << " bytes\n";
+    const std::string name = format.name;
+    printLine(("stream_" + name + "_ns_per_pixel").c_str(), format.seconds.seconds * perPixel, 2);
+    printLine(("ratio_" + name + "_vs_ply_stream").c_str(), format.seconds.seconds / stream.seconds,
+              3);
+    printLine(("stream_" + name + "_peak_rss_mb").c_str(), static_cast<double>(format.peak) / 1e6,
+              1);
+  }
 #if defined(QUARN_BENCH_PYTHON)
   std::cerr << "bench: python s " << runsText(python) << '\n';
   printLine("python_read_ns_per_pixel", python.seconds * perPixel, 2);
