@@ -137,7 +137,7 @@ def trajectory(path):
 
 def convert(scan, output, preview=None, stream=None, plugin=None):
     """Converts the scan at `scan` to the point file `output` as `quarn import` does, byte for
-    byte: PLY, PCD or XYZ by its extension, and a PNG picture at `preview` when given.
+    byte: PLY, PCD, XYZ, E57 or LAS by its extension, and a PNG picture at `preview` when given.
 
     stream=None reads the scan through the plug-in (by default default_plugin()), or frame by
     frame when that does not fit in memory; True always frame by frame, False always through
