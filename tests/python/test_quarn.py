@@ -82,7 +82,8 @@ def test_frames_are_the_read_and_their_poses_map_the_raw_points_as_info_says(d, 
         assert np.allclose(kept["xyz"] @ path[f][:3, :3].T + path[f][:3, 3], frame.points,
                            rtol=0, atol=2e-6), f"frame {f}'s pose moves its points elsewhere"
         assert same(kept["colour"], frame.colours)
-    assert len(info["frames"]) == len(frames) == len(path) == 5
+    assert len(info["frames"]) == len(frames) == len(path) == 5 == info["total"]["frames"]
+    assert all(info["total"][k] == sum(f[k] for f in info["frames"]) for k in ("pixels", "with_point", "with_both"))
     again = pickle.loads(pickle.dumps(frames[2]))
     assert repr(again) == repr(frames[2]) == "<quarn.Frame 2: 16410 points>" and all(
         same(getattr(again, a), getattr(frames[2], a)) for a in ("points", "colours", "pose"))
