@@ -24,7 +24,8 @@ void keepFinite(PointChunk& chunk) {
   if (chunk.frameXyz == nullptr) {
     kept = keepFinitePoints(chunk.xyz, chunk.rgb, chunk.count);
   } else {  // the measured points and pixels go with them
-    for (std::size_t i = 0; i < chunk.count; ++i) {
+    while (kept < chunk.count && isFinitePoint(chunk.xyz + 3 * kept)) ++kept;
+    for (std::size_t i = kept; i < chunk.count; ++i) {
       if (!isFinitePoint(chunk.xyz + 3 * i)) continue;
       if (kept != i) {
         std::memcpy(chunk.xyz + 3 * kept, chunk.xyz + 3 * i, 3 * sizeof(float));

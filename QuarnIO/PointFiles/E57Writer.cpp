@@ -107,18 +107,15 @@ std::array<double, 4> quaternion(const double* r) {
 
 // The frame's measured points' x minimum, x maximum, y ..., z ...
 std::array<float, 6> boundsOf(const PointBlock& block) {
-  std::array<float, 6> bounds;
-  for (int axis = 0; axis < 3; ++axis) {
-    const float* p = block.frameXyz + axis;
-    float low = *p, high = *p;
-    for (std::size_t i = 1; i < block.count; ++i) {
-      low = std::min(low, p[3 * i]);
-      high = std::max(high, p[3 * i]);
+  const float* p = block.frameXyz;
+  float low[3] = {p[0], p[1], p[2]}, high[3] = {p[0], p[1], p[2]};
+  for (std::size_t i = 1; i < block.count; ++i) {
+    for (int axis = 0; axis < 3; ++axis) {
+      low[axis] = std::min(low[axis], p[3 * i + axis]);
+      high[axis] = std::max(high[axis], p[3 * i + axis]);
     }
-    bounds[2 * axis] = low;
-    bounds[2 * axis + 1] = high;
   }
-  return bounds;
+  return {low[0], high[0], low[1], high[1], low[2], high[2]};
 }
 
 // What the XML says of a frame's scan.
@@ -161,7 +158,8 @@ class E57Writer final : public PointWriter {
     hash.add(static_cast<std::uint64_t>(block.sizeY));
     for (int i = 0; i < 16; ++i) hash.add(block.pose[i]);
     hash.add(block.count);
-    writeSection(block, scan, hash);
+    for (const float bound : scan.bounds) hash.add(static_cast<double>(bound));
+    writeSection(block, scan);
     scan.guid = hash.guid();
     fileHash_.add(hash.value());
     scans_.push_back(scan);
@@ -170,7 +168,7 @@ class E57Writer final : public PointWriter {
   // The compressed-vector section: its header, then data packets of the same number of
   // records in every bytestream, a multiple of 64 so that each bytestream's share ends on a
   // whole word whatever a reader's word size. No index packets.
-  void writeSection(const PointBlock& block, Scan& scan, Fnv& hash) {
+  void writeSection(const PointBlock& block, Scan& scan) {
     const int bits[kFields] = {
         32, 32, 32, 8, 8, 8, bitsFor(block.sizeY - 1), bitsFor(block.sizeX - 1)};
     int recordBits = 0;
@@ -201,9 +199,10 @@ class E57Writer final : public PointWriter {
       const std::size_t records =
           static_cast<std::size_t>(std::min<std::uint64_t>(perPacket, block.count - first));
       const std::size_t length = packetLength(records);
-      packet_.assign(length, 0);
+      packet_.resize(std::max(packet_.size(), length));  // every byte is written below
       unsigned char* p = packet_.data();
       p[0] = 1;  // a data packet, no flags
+      p[1] = 0;
       store16(p + 2, length - 1);
       store16(p + 4, kFields);
       unsigned char* stream = p + kPacketHeader;
@@ -213,7 +212,7 @@ class E57Writer final : public PointWriter {
         pack(block, f, first, records, bits[f], stream);
         stream += size;
       }
-      hash.add(e57::crc32c(p, length), 4);
+      std::fill(stream, p + length, 0);  // the padding to a whole number of words
       pages_.write(p, length);
     }
     if (pages_.logicalLength() != start + sectionLength)
@@ -241,14 +240,12 @@ class E57Writer final : public PointWriter {
       for (std::size_t i = first; i < first + records; ++i) *to++ = block.rgb[3 * i + f - 3];
     } else {
       const bool row = f == 6;
-      const std::int32_t limit = row ? block.sizeY : block.sizeX;
       std::uint64_t held = 0;
       int count = 0;
       // Up to 32 bits held; whole 32-bit words go out little-endian, the rest byte by byte.
       for (std::size_t i = first; i < first + records; ++i) {
-        const std::int32_t at = block.pixel[2 * i + (row ? 1 : 0)];
-        if (at < 0 || at >= limit) throw std::logic_error("a pixel outside its frame");
-        held |= static_cast<std::uint64_t>(at) << count;
+        // Within the grid: the reader walks it.
+        held |= static_cast<std::uint64_t>(block.pixel[2 * i + (row ? 1 : 0)]) << count;
         count += bits;
         if (count < 32) continue;
         for (int b = 0; b < 4; ++b) to[b] = static_cast<unsigned char>(held >> (8 * b));

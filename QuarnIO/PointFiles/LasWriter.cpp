@@ -21,7 +21,8 @@ namespace {
 constexpr std::size_t kHeaderSize = 375;
 constexpr std::size_t kRecordSize = 36;
 constexpr double kScale = 0.0001;
-constexpr std::size_t kChunk = 1 << 16;  // records per write
+constexpr double kStepsPerMetre = 10000;  // 1 / kScale, exactly
+constexpr std::size_t kChunk = 1 << 12;   // records per write: 147 KB, which stays in cache
 
 // Global encoding: GPS time is week time (bit 0 clear; it holds the frame index, not a
 // time), and formats 6 to 10 must say WKT (bit 4) though no coordinate system follows. A
@@ -87,13 +88,25 @@ class LasWriter final : public PointWriter {
   void put(const PointBlock& block) override {
     if (block.count == 0) return;
     if (!placed_) place(block);
-    const auto source = static_cast<std::uint16_t>(block.frame < 0 ? 0 : block.frame & 0xffff);
-    const double time = block.frame < 0 ? 0 : block.frame;
+    // What every record of the block shares, bytes 12 to 29: intensity, flags, classification,
+    // user data and scan angle 0 but return 1 of 1; the frame as source and time. Built once, in
+    // registers' worth of bytes, and stored whole.
+    unsigned char shared[18] = {};
+    shared[2] = 1 | 1 << 4;
+    putLittleEndian(shared + 8,
+                    static_cast<std::uint16_t>(block.frame < 0 ? 0 : block.frame & 0xffff));
+    putDouble(shared + 10, block.frame < 0 ? 0 : block.frame);
+    std::uint64_t sharedWords[2];
+    std::uint16_t sharedTail;
+    std::memcpy(sharedWords, shared, 16);
+    std::memcpy(&sharedTail, shared + 16, 2);
     buffer_.resize(kChunk * kRecordSize);
     for (std::size_t start = 0; start < block.count; start += kChunk) {
       const std::size_t end = std::min(block.count, start + kChunk);
       unsigned char* p = buffer_.data();
       for (std::size_t i = start; i < end; ++i, p += kRecordSize) {
+        std::memcpy(p + 12, sharedWords, 16);
+        std::memcpy(p + 28, &sharedTail, 2);
         for (int k = 0; k < 3; ++k) {
           const std::int32_t value = scaled(block.xyz[3 * i + k], k);
           min_[k] = std::min(min_[k], value);
@@ -101,11 +114,6 @@ class LasWriter final : public PointWriter {
           putLittleEndian(p + 4 * k, static_cast<std::uint32_t>(value));
           putLittleEndian(p + 30 + 2 * k, static_cast<std::uint16_t>(block.rgb[3 * i + k] * 257));
         }
-        // Intensity, returns, flags, classification, user data, scan angle: 0, but return 1 of 1.
-        std::memset(p + 12, 0, 8);
-        p[14] = 1 | 1 << 4;
-        putLittleEndian(p + 20, source);
-        putDouble(p + 22, time);
       }
       out_.write(reinterpret_cast<const char*>(buffer_.data()), p - buffer_.data());
     }
@@ -120,19 +128,21 @@ class LasWriter final : public PointWriter {
   }
 
   std::int32_t scaled(float value, int axis) const {
-    const double steps = (static_cast<double>(value) - offset_[axis]) / kScale;
+    const double steps = (static_cast<double>(value) - offset_[axis]) * kStepsPerMetre;
     // Half away from zero, so the bounds are those that still round into int32.
-    if (!(steps > -2147483648.5 && steps < 2147483647.5)) {
-      char metres[64];
-      std::snprintf(metres, sizeof metres, "%.0f",
-                    std::fabs(static_cast<double>(value) - offset_[axis]));
-      throw PointFormatError(std::string("the scan reaches ") + metres +
-                             " m from its first frame, more than LAS holds at 0.1 mm (214 km)");
-    }
+    if (!(steps > -2147483648.5 && steps < 2147483647.5)) tooFar(value, axis);
     // std::llround's rounding, without its call: steps - trunc(steps) is exact below 2^52.
     const auto whole = static_cast<std::int64_t>(steps);
     const double fraction = steps - static_cast<double>(whole);
     return static_cast<std::int32_t>(whole + (fraction >= 0.5) - (fraction <= -0.5));
+  }
+
+  [[noreturn]] void tooFar(float value, int axis) const {
+    char metres[64];
+    std::snprintf(metres, sizeof metres, "%.0f",
+                  std::fabs(static_cast<double>(value) - offset_[axis]));
+    throw PointFormatError(std::string("the scan reaches ") + metres +
+                           " m from its first frame, more than LAS holds at 0.1 mm (214 km)");
   }
 
   double offset_[3] = {0, 0, 0};
