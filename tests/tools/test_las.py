@@ -76,6 +76,11 @@ def test_streamed_and_standard_output_are_the_same_bytes(d):
     # "-" is PLY: standard output as LAS by a name that says .las, a pipe here.
     (d / "out.las").symlink_to("/dev/stdout")
     assert (d / "streamed.las").read_bytes() == las and run("import", d / "s.scan", "-o", d / "out.las") == las
+    import quarn  # the package writes quarn's bytes, LAS and E57 too
+    for ext in ("las", "e57"):
+        run("import", d / "s.scan", "-o", d / f"cli.{ext}")
+        assert quarn.convert(d / "s.scan", d / f"py.{ext}")["frame_by_frame"]
+        assert (d / f"py.{ext}").read_bytes() == (d / f"cli.{ext}").read_bytes(), ext
 
 
 def test_a_scan_without_points_and_one_too_wide(tmp_path):
