@@ -270,7 +270,7 @@ py::array trajectory(const std::string& path) {
 // quarn import's conversion: the same pipeline, so the same bytes. The plug-in's lines are
 // muted; the report comes back as a dict.
 py::dict convert(const std::string& scan, const std::string& output, const std::string& preview,
-                 const std::string& plugin, int read) {
+                 const std::string& plugin, int read, const std::string& format) {
   for (const std::string* path : {&scan, &output, &preview, &plugin}) checkPath(*path);
   quarn::ConversionRequest request;
   request.scan = scan;
@@ -278,6 +278,7 @@ py::dict convert(const std::string& scan, const std::string& output, const std::
   request.preview = preview;
   request.plugin = plugin;
   request.read = static_cast<quarn::ConversionRequest::Read>(read);
+  request.format = format;
   quarn::ConversionReport report;
   std::string problem;
   {
@@ -368,7 +369,7 @@ PYBIND11_MODULE(_quarn, m) {
   m.def("trajectory", &trajectory, py::arg("path"),
         "Every frame's pose of the scan at `path`; raises quarn.ScanError");
   m.def("convert", &convert, py::arg("scan"), py::arg("output"), py::arg("preview"),
-        py::arg("plugin"), py::arg("read"),
+        py::arg("plugin"), py::arg("read"), py::arg("format"),
         "Converts the scan as quarn import does; see quarn.convert");
   // What an output's failure and a wrong request become in Python.
   py::register_exception_translator([](std::exception_ptr error) {

@@ -128,7 +128,7 @@ ConversionReport convertScan(const ConversionRequest& request, std::ostream* log
   std::vector<std::string> inputs = {request.scan};
   if (request.read != ConversionRequest::Read::frames) inputs.push_back(request.plugin);
   output::checkDistinctFiles(inputs, outputs);
-  const PointFormat& format = pointFormatOf(request.output);
+  const PointFormat& format = pointFormatOf(request.output, request.format);
   if (!request.preview.empty()) checkPictureFormat(request.preview);
   if (format.keepsFrames && request.read == ConversionRequest::Read::whole) {
     throw std::invalid_argument(std::string(format.name) +
@@ -181,6 +181,7 @@ ConversionReport convertScan(const ConversionRequest& request, std::ostream* log
   source.reset();  // the read's memory goes before the files are put in place
   files->commit();
   report.frameByFrame = frameByFrame;
+  report.format = &format;
   report.readSeconds += opening;
   return report;
 }

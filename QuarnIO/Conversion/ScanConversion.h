@@ -23,6 +23,7 @@ struct ConversionRequest {
   std::string output;   // "-": standard output
   std::string preview;  // PNG, none when empty
   std::string plugin;   // the plug-in library, for a whole read
+  std::string format;   // "ply", "e57", ...; empty: by the output's extension
   int previewWidth = 960;
   int previewHeight = 720;
   // automatic: the plug-in's whole read, or the frames when that does not fit in memory.
@@ -31,6 +32,7 @@ struct ConversionRequest {
 
 // What a conversion read and wrote, the same whichever source it had.
 struct ConversionReport {
+  const PointFormat* format = nullptr;  // written
   int frames = 0;
   std::uint64_t pixels = 0;     // of every frame, valid or not
   std::uint64_t points = 0;     // written

@@ -47,6 +47,29 @@ const PointFormat& pointFormatOf(const std::string& path) {
   throw unknownFormat(path, known);
 }
 
+const PointFormat& pointFormatOf(const std::string& path, const std::string& name) {
+  if (name.empty()) return pointFormatOf(path);
+  for (const PointFormat& format : kFormats) {
+    if (lowerCase(name) != format.extension + 1) continue;
+    if (!extensionOf(path).empty() && &pointFormatOf(path) != &format) {
+      throw std::invalid_argument("--format " + name + ", but " + path + " names " +
+                                  pointFormatOf(path).name);
+    }
+    return format;
+  }
+  throw std::invalid_argument("unknown format '" + name + "' (known: " + [] {
+    std::string known;
+    for (const std::string& n : pointFormatNames()) known += (known.empty() ? "" : ", ") + n;
+    return known;
+  }() + ")");
+}
+
+std::vector<std::string> pointFormatNames() {
+  std::vector<std::string> names;
+  for (const PointFormat& format : kFormats) names.emplace_back(format.extension + 1);
+  return names;
+}
+
 void checkPictureFormat(const std::string& path) {
   const std::string extension = lowerCase(extensionOf(path));
   if (!extension.empty() && extension != ".png") throw unknownFormat(path, ".png");

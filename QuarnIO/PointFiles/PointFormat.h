@@ -6,6 +6,7 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <vector>
 
 namespace quarn {
 
@@ -31,8 +32,16 @@ struct PointFormat {
 
 // The format `path`'s extension names, in any case; PLY for a name without one (standard
 // output, a device). Throws std::invalid_argument
-// "unknown output format '.foo' (known: .ply, .pcd, .xyz)".
+// "unknown output format '.foo' (known: .ply, .pcd, .xyz, .e57, .las)".
 const PointFormat& pointFormatOf(const std::string& path);
+
+// The format named `name` ("ply", "e57", ...; "" for the one `path`'s extension names) for the
+// file `path`. Throws std::invalid_argument for an unknown name, or one that another extension
+// of `path` contradicts: "--format e57, but out.ply names PLY".
+const PointFormat& pointFormatOf(const std::string& path, const std::string& name);
+
+// The names --format takes: "ply", "pcd", "xyz", "e57", "las".
+std::vector<std::string> pointFormatNames();
 
 // Throws std::invalid_argument likewise unless `path` names a PNG picture (or has no extension).
 void checkPictureFormat(const std::string& path);

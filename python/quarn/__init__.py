@@ -135,9 +135,10 @@ def trajectory(path):
     return _quarn.trajectory(_path(path, "path"))
 
 
-def convert(scan, output, preview=None, stream=None, plugin=None):
+def convert(scan, output, preview=None, stream=None, plugin=None, format=None):
     """Converts the scan at `scan` to the point file `output` as `quarn import` does, byte for
-    byte: PLY, PCD, XYZ, E57 or LAS by its extension, and a PNG picture at `preview` when given.
+    byte: PLY, PCD, XYZ, E57 or LAS by its extension or by `format` ("ply", "pcd", "xyz", "e57",
+    "las"; for "-" and names without one), and a PNG picture at `preview` when given.
 
     stream=None reads the scan through the plug-in (by default default_plugin()), or frame by
     frame when that does not fit in memory; True always frame by frame, False always through
@@ -151,7 +152,8 @@ def convert(scan, output, preview=None, stream=None, plugin=None):
     read = {None: 0, False: 1, True: 2}[None if stream is None else bool(stream)]
     return _quarn.convert(_path(scan, "scan"), _path(output, "output"),
                           b"" if preview is None else _path(preview, "preview"),
-                          _path(default_plugin() if plugin is None else plugin, "plugin"), read)
+                          _path(default_plugin() if plugin is None else plugin, "plugin"), read,
+                          format or "")
 
 
 def _to_open3d(self):

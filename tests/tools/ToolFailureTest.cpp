@@ -91,6 +91,7 @@ TEST(ToolFailure, OneLineExitCodeAndNoFileLeft) {
       {{"import", goodScan}, 2, "--output is required"},
       {{"import", goodScan, "-o", out, "--stream", "--plugin", file("missing.so")}, 2, "--stream excludes --plugin"},
       {{"import", "-", "-o", "-"}, 2, "a scan cannot be read from standard input"},
+      {{"import", goodScan, "-o", out, "--format", "pcd"}, 2, "--format pcd, but " + out + " names PLY"},
       {{"import", goodScan, "-o", file("out.Foo")}, 2, "unknown output format '.Foo' (known: .ply, .pcd, .xyz, .e57, .las)"},
       {{"import", goodScan, "-o", out, "--preview", file("out.jpg")}, 2, "unknown output format '.jpg' (known: .png)"},
       {{"import", goodScan, "-o", ""}, 2, "--output: the file name is empty"},

@@ -20,7 +20,7 @@ void importScan(const ConversionRequest& request, std::ostream& out, std::ostrea
   } catch (const ScanError& e) {
     throw std::runtime_error("cannot import " + request.scan + ": " + e.what());
   }
-  printImportReport(out, report, pointFormatOf(request.output), request.output, request.preview);
+  printImportReport(out, report, *report.format, request.output, request.preview);
 }
 
 }  // namespace quarn::tool

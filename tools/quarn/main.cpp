@@ -128,10 +128,15 @@ int main(int argc, char** argv) {
   importCommand->add_option("scan", import.scan, "The scan file")->required();
   importCommand
       ->add_option("-o,--output", import.output,
-                   "The point file to write, its format by extension: .ply, .pcd, .xyz; - for "
-                   "standard output (PLY)")
+                   "The point file to write, its format by extension: .ply, .pcd, .xyz, .e57, "
+                   ".las; - for standard output (PLY unless --format says otherwise)")
       ->required()
       ->check(kFileName);
+  importCommand
+      ->add_option("--format", import.format,
+                   "The output's format, for - and names without an extension; it must agree "
+                   "with an extension")
+      ->check(CLI::IsMember(pointFormatNames(), CLI::ignore_case));
   importCommand->add_option("--preview", import.preview, "A PNG picture of the cloud to write")
       ->check(kFileName);
   CLI::Option* streamFlag =
@@ -162,9 +167,14 @@ int main(int argc, char** argv) {
       printScanInfo(infoScan, std::cout, infoJson);
     } else if (*importCommand) {
       if (stream) import.read = ConversionRequest::Read::frames;
-      if (!pluginOption.empty() && import.output != "-" && pointFormatOf(import.output).keepsFrames)
-        throw std::invalid_argument(std::string("--plugin: ") + pointFormatOf(import.output).name +
-                                    " is read frame by frame, without the plug-in");
+      // Asked for a plug-in it would not load. (The same file twice is told before the format.)
+      if (!pluginOption.empty()) {
+        output::checkDistinctFiles({import.scan, pluginOption}, {import.output});
+        const PointFormat& format = pointFormatOf(import.output, import.format);
+        if (format.keepsFrames)
+          throw std::invalid_argument(std::string("--plugin: ") + format.name +
+                                      " is read frame by frame, without the plug-in");
+      }
       import.plugin = pluginOption.empty()
                           ? pathToUtf8(defaultPluginPath(executablePath(arguments.at(0))))
                           : pluginOption;
