@@ -94,3 +94,28 @@ def test_what_does_not_fit_streams_to_the_same_bytes(d, tmp_path, limit, flags):
     assert run.returncode == 0 and re.fullmatch(said, run.stderr), run.stderr
     assert re.search(r"^points  2447028 ", run.stdout, re.M), run.stdout
     assert out[0].read_bytes() == (d / "big.ply").read_bytes() and out[1].read_bytes() == (d / "big.png").read_bytes()
+
+
+def rotation(q):  # the matrix of a unit quaternion x, y, z, w
+    x, y, z, w = q
+    return np.array([[1 - 2 * (y * y + z * z), 2 * (x * y - z * w), 2 * (x * z + y * w)],
+                     [2 * (x * y + z * w), 1 - 2 * (x * x + z * z), 2 * (y * z - x * w)],
+                     [2 * (x * z - y * w), 2 * (y * z + x * w), 1 - 2 * (x * x + y * y)]])
+
+
+def test_the_trajectory_is_quarn_trajectory_in_each_format(d, tmp_path):
+    import quarn
+    path = quarn.trajectory(d / "s.scan")
+    for ext in ("txt", "csv", "ply"):
+        subprocess.run([TOOL, "trajectory", d / "s.scan", "-o", tmp_path / f"t.{ext}"], check=True, capture_output=True)
+    tum = np.loadtxt(tmp_path / "t.txt", ndmin=2)
+    assert (tum[:, 0] == np.arange(len(path))).all() and same(tum[:, 1:4], path[:, :3, 3])
+    for f, row in enumerate(tum):
+        assert np.abs(rotation(row[4:]) - path[f, :3, :3]).max() < 1e-15 and row[7] > 0, f
+    csv = (tmp_path / "t.csv").read_text().splitlines()
+    assert csv[0] == "index,tx,ty,tz,qx,qy,qz,qw" and same(np.array([l.split(",") for l in csv[1:]], float), tum)
+    ply = (tmp_path / "t.ply").read_bytes()
+    body = ply[ply.index(b"end_header\n") + 11:]
+    assert b"element vertex 5\n" in ply and b"element edge 4\n" in ply
+    assert same(np.frombuffer(body, "<f8", 15).reshape(5, 3), path[:, :3, 3])
+    assert (np.frombuffer(body, "<i4", offset=120).reshape(4, 2) == [[0, 1], [1, 2], [2, 3], [3, 4]]).all()

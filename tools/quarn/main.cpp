@@ -26,6 +26,7 @@
 #include "PointFormat.h"
 #include "SampleScan.h"
 #include "Seconds.h"
+#include "TrajectoryCommand.h"
 
 namespace {
 
@@ -119,6 +120,17 @@ int main(int argc, char** argv) {
   bool infoJson = false;
   infoCommand->add_flag("--json", infoJson, "Print one JSON object: frames, poses, counts");
 
+  std::string trajectoryScan, trajectoryOutput;
+  CLI::App* trajectoryCommand = app.add_subcommand(
+      "trajectory", "Write the scanner's path: every frame's pose in output coordinates");
+  trajectoryCommand->add_option("scan", trajectoryScan, "The scan file")->required();
+  trajectoryCommand
+      ->add_option("-o,--output", trajectoryOutput,
+                   "The file to write, by extension: .txt (TUM: index tx ty tz qx qy qz qw), "
+                   ".csv, .ply (positions joined by edges); - for standard output (TUM)")
+      ->required()
+      ->check(kFileName);
+
   ConversionRequest import;
   std::string pluginOption;
   bool stream = false;
@@ -156,7 +168,9 @@ int main(int argc, char** argv) {
   }
 
   if (app.get_subcommands().empty()) {  // required, but checked here so that CLI11 names strays
-    std::cerr << "quarn: error: a command is required: sample, info or import (see quarn --help)\n";
+    std::cerr
+        << "quarn: error: a command is required: sample, info, import or trajectory (see quarn "
+           "--help)\n";
     return 2;
   }
   try {
@@ -165,6 +179,9 @@ int main(int argc, char** argv) {
                 quarn::output::namesStandardOutput(sampleOutput) ? std::cerr : std::cout);
     } else if (*infoCommand) {
       printScanInfo(infoScan, std::cout, infoJson);
+    } else if (*trajectoryCommand) {
+      writeScanTrajectory(trajectoryScan, trajectoryOutput,
+                          output::namesStandardOutput(trajectoryOutput) ? std::cerr : std::cout);
     } else if (*importCommand) {
       if (stream) import.read = ConversionRequest::Read::frames;
       // Asked for a plug-in it would not load. (The same file twice is told before the format.)
