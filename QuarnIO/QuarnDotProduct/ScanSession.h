@@ -91,10 +91,9 @@ class ScanSession {
   // Opens `path` (UTF-8) as the plug-in does, without its line about the retry.
   explicit ScanSession(const std::string& path)
       : scanner_(std::make_unique<ScannerObject>()),
-        status_(openScan(scanner_->api(), path.c_str(), nullptr)) {
-    if (status_ != 0) return;
-    frameCount_ = std::max(sdk().getFrameCount(), 0);
-    sdk().getPositionAndOrientation(scanPose_.data());
+        status_(openScan(scanner_->api(), path.c_str(), nullptr)),
+        frameCount_(status_ == 0 ? std::max(sdk().getFrameCount(), 0) : 0) {
+    if (status_ == 0) sdk().getPositionAndOrientation(scanPose_.data());
   }
 
   // 0 when the scan is open, else the status of the first open.
@@ -160,6 +159,6 @@ class ScanSession {
  private:
   std::unique_ptr<ScannerObject> scanner_;
   int status_;
-  int frameCount_ = 0;
+  int frameCount_;
   PoseArray scanPose_{};
 };

@@ -297,6 +297,8 @@ def test_every_path_hands_out_the_same_finite_points(tmp_path, frames, capfd):
     for path, (p, c) in got.items():
         assert same(np.asarray(p, "<f8"), xyz.astype("<f8")) and same(np.asarray(c, "u1"), rgb), path
     assert s.pixels == sum(sx * sy for sx, sy, _, _ in frames) and len(fs) == len(frames)
+    info = json.loads(subprocess.run([os.environ["QUARN_TOOL"], "info", "--json", scan], capture_output=True).stdout)
+    assert info["total"]["with_both"] == len(both) and info["total"]["pixels"] == s.pixels, info["total"]
     capfd.readouterr()
 
 

@@ -14,13 +14,10 @@ bool orthonormalisesRightHanded(TooN::Matrix<3> m) {
   m[2] -= m[0] * (m[0] * m[2]);
   m[2] -= m[1] * (m[1] * m[2]);
   m[2] = TooN::unit(m[2]);
-  // A row too small to square (below about 1e-154) normalises to infinities, whose
-  // handedness product is +inf: no rotation either.
-  for (int i = 0; i < 3; ++i) {
-    for (int j = 0; j < 3; ++j)
-      if (!std::isfinite(m[i][j])) return false;
-  }
-  return (m[0] ^ m[1]) * m[2] > 0;  // false for NaN too
+  // A row too small to square (below about 1e-154) normalises to infinities: the handedness
+  // is then infinite or NaN, and no rotation either.
+  const double handedness = (m[0] ^ m[1]) * m[2];
+  return std::isfinite(handedness) && handedness > 0;
 }
 
 double roundToFloat(double value) { return static_cast<float>(value); }
