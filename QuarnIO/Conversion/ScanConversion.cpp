@@ -59,7 +59,7 @@ struct Outputs {
 
 ConversionReport convertPoints(PointSource& source, const PointFormat& format, std::ostream& points,
                                bool seekable, std::ostream* preview, int previewWidth,
-                               int previewHeight) {
+                               int previewHeight, const ProgressCallback& progress) {
   ConversionReport report;
   report.frames = source.frames();
   report.pixels = source.pixels();
@@ -89,9 +89,11 @@ ConversionReport convertPoints(PointSource& source, const PointFormat& format, s
   if (preview) renderer.emplace(previewWidth, previewHeight, bounds, total);
   const std::unique_ptr<PointWriter> writer =
       startPointWriter(format, points, total, report.pixels);
+  const Clock::time_point writing = Clock::now();
   source.pass(keepFinite, [&](const PointChunk& chunk) {
     checked(chunk);
     report.points += chunk.count;
+    if (progress) progress({chunk.frame + 1, report.frames, report.points, secondsSince(writing)});
     report.nonFinite += chunk.leftOut;
     report.bounds.add(chunk.xyz, chunk.count);
     Clock::time_point at = Clock::now();
@@ -174,7 +176,7 @@ ConversionReport convertScan(const ConversionRequest& request, std::ostream* log
   ConversionReport report;
   try {
     report = convertPoints(*source, format, files->points.stream(), files->points.seekable(),
-                           preview, request.previewWidth, request.previewHeight);
+                           preview, request.previewWidth, request.previewHeight, request.progress);
   } catch (const PointFormatError& e) {
     throw output::OutputFileError(request.output, e.what());
   }

@@ -6,6 +6,7 @@
 // preview and the writer, so both sources write the same bytes.
 
 #include <cstdint>
+#include <functional>
 #include <iosfwd>
 #include <optional>
 #include <string>
@@ -15,6 +16,15 @@
 #include "PointSource.h"
 
 namespace quarn {
+
+// How far the writing has come: after each frame (or chunk of the whole read).
+struct ConversionProgress {
+  int framesDone = 0;  // frames written; 0 all along for the whole read, which has none
+  int frames = 0;
+  std::uint64_t points = 0;  // written so far
+  double seconds = 0;        // since the writing began
+};
+using ProgressCallback = std::function<void(const ConversionProgress&)>;
 
 struct ConversionRequest {
   enum class Read { automatic, whole, frames };
@@ -28,6 +38,7 @@ struct ConversionRequest {
   int previewHeight = 720;
   // automatic: the plug-in's whole read, or the frames when that does not fit in memory.
   Read read = Read::automatic;
+  ProgressCallback progress;  // none when empty
 };
 
 // What a conversion read and wrote, the same whichever source it had.
@@ -49,7 +60,7 @@ struct ConversionReport {
 // one drawing it. Throws what the source throws.
 ConversionReport convertPoints(PointSource& source, const PointFormat& format, std::ostream& points,
                                bool seekable, std::ostream* preview, int previewWidth,
-                               int previewHeight);
+                               int previewHeight, const ProgressCallback& progress = {});
 
 // The whole conversion: the command line's checks (std::invalid_argument: the same file
 // twice, an unknown format, a scan from standard input), the choice of source, the outputs

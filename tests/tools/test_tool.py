@@ -119,3 +119,28 @@ def test_the_trajectory_is_quarn_trajectory_in_each_format(d, tmp_path):
     assert b"element vertex 5\n" in ply and b"element edge 4\n" in ply
     assert same(np.frombuffer(body, "<f8", 15).reshape(5, 3), path[:, :3, 3])
     assert (np.frombuffer(body, "<i4", offset=120).reshape(4, 2) == [[0, 1], [1, 2], [2, 3], [3, 4]]).all()
+
+
+def test_progress_only_on_a_terminal_and_cleared_at_the_end(d, tmp_path):
+    import pty
+    said = {}
+    for how, flags in (("terminal", []), ("quiet", ["--quiet"]), ("pipe", [])):
+        master, slave = pty.openpty()
+        run = subprocess.Popen([TOOL, "import", d / "big.scan", "-o", tmp_path / "p.ply", "--stream", *flags],
+                               stdout=subprocess.DEVNULL, stderr=subprocess.PIPE if how == "pipe" else slave)
+        os.close(slave)
+        got = b""
+        while True:
+            try:
+                chunk = os.read(master, 1 << 16)
+            except OSError:  # the terminal's last writer has gone
+                break
+            if not chunk:
+                break
+            got += chunk
+        os.close(master)
+        said[how] = got + (run.stderr.read() if run.stderr else b"")
+        assert run.wait() == 0 and (tmp_path / "p.ply").read_bytes() == (d / "big.ply").read_bytes(), how
+    assert re.match(rb"^\rimport  frame \d+ of 40, \d+ points(, [\d.]+ M a second)?\x1b\[K", said["terminal"]), said
+    assert said["terminal"].endswith(b"\r\x1b[K")  # cleared
+    assert said["quiet"] == said["pipe"] == b""

@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "ImportReport.h"
+#include "ProgressLine.h"
 #include "ScanReasons.h"
 
 namespace fs = std::filesystem;
@@ -13,10 +14,14 @@ fs::path defaultPluginPath(const fs::path& executable) {
   return executable.parent_path() / QUARN_PLUGIN_RELATIVE_DIR / QUARN_PLUGIN_FILE_NAME;
 }
 
-void importScan(const ConversionRequest& request, std::ostream& out, std::ostream& notes) {
+void importScan(const ConversionRequest& request, std::ostream& out, std::ostream& notes,
+                bool progress) {
   ConversionReport report;
   try {
-    report = convertScan(request, &out, &notes);
+    ProgressLine line(progress);
+    ConversionRequest shown = request;
+    shown.progress = line.callback();
+    report = convertScan(shown, &out, &notes);
   } catch (const ScanError& e) {
     throw std::runtime_error("cannot import " + request.scan + ": " + e.what());
   }

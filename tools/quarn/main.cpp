@@ -24,6 +24,7 @@
 #include "OutputFile.h"
 #include "Platform.h"
 #include "PointFormat.h"
+#include "ProgressLine.h"
 #include "SampleScan.h"
 #include "Seconds.h"
 #include "TrajectoryCommand.h"
@@ -133,7 +134,7 @@ int main(int argc, char** argv) {
 
   ConversionRequest import;
   std::string pluginOption;
-  bool stream = false;
+  bool stream = false, quiet = false;
   CLI::App* importCommand = app.add_subcommand(
       "import",
       "Read a scan through the plug-in as a host does and write its points (.ply, .pcd, .xyz)");
@@ -151,6 +152,8 @@ int main(int argc, char** argv) {
       ->check(CLI::IsMember(pointFormatNames(), CLI::ignore_case));
   importCommand->add_option("--preview", import.preview, "A PNG picture of the cloud to write")
       ->check(kFileName);
+  importCommand->add_flag("--quiet", quiet,
+                          "No progress line (it shows only where standard error is a terminal)");
   CLI::Option* streamFlag =
       importCommand->add_flag("--stream", stream,
                               "Read the scan frame by frame, in the memory of a frame, without "
@@ -197,7 +200,8 @@ int main(int argc, char** argv) {
                           : pluginOption;
       const bool toStdout = quarn::output::namesStandardOutput(import.output) ||
                             quarn::output::namesStandardOutput(import.preview);
-      importScan(import, toStdout ? std::cerr : std::cout);
+      importScan(import, toStdout ? std::cerr : std::cout, std::cerr,
+                 !quiet && standardErrorIsTerminal());
     }
   } catch (const std::invalid_argument& e) {  // the command line names what cannot be done
     std::cout.flush();
