@@ -24,8 +24,6 @@ struct FrameSizeAndPose;
 
 namespace quarn {
 
-using FrameError = ScanError;
-
 // Leaves the elements a vector grows by uninitialised: a frame's vectors grow without zeroing
 // what its points then overwrite.
 template <class T>

@@ -93,7 +93,7 @@ std::string readFrameByFrame(const std::string& path, const std::vector<ScanFram
       }
       column += frame.size();
     }
-  } catch (const FrameError&) {
+  } catch (const ScanError&) {
     return imported ? "frame reader: refused a scan the plug-in imports" : "";
   }
   if (!imported) return "frame reader: read a scan the plug-in refuses";

@@ -195,7 +195,7 @@ TEST_F(HostLoadTest, FrameReaderGivesThePluginsColumnsAndEachFramesPose) {
   const auto refusal = [](const std::function<void()>& attempt) -> std::string {
     try {
       attempt();
-    } catch (const quarn::FrameError& e) {
+    } catch (const quarn::ScanError& e) {
       return e.what();
     }
     return "read";
