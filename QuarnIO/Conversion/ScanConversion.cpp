@@ -20,22 +20,15 @@ namespace quarn {
 namespace {
 
 void keepFinite(PointChunk& chunk) {
-  std::size_t kept = 0;
-  if (chunk.frameXyz == nullptr) {
-    kept = keepFinitePoints(chunk.xyz, chunk.rgb, chunk.count);
-  } else {  // the measured points and pixels go with them
-    while (kept < chunk.count && isFinitePoint(chunk.xyz + 3 * kept)) ++kept;
-    for (std::size_t i = kept; i < chunk.count; ++i) {
-      if (!isFinitePoint(chunk.xyz + 3 * i)) continue;
-      if (kept != i) {
-        std::memcpy(chunk.xyz + 3 * kept, chunk.xyz + 3 * i, 3 * sizeof(float));
-        std::memcpy(chunk.rgb + 3 * kept, chunk.rgb + 3 * i, 3);
-        std::memcpy(chunk.frameXyz + 3 * kept, chunk.frameXyz + 3 * i, 3 * sizeof(float));
-        std::memcpy(chunk.pixel + 2 * kept, chunk.pixel + 2 * i, 2 * sizeof(std::int32_t));
-      }
-      ++kept;
-    }
-  }
+  const std::size_t kept =
+      keepFinitePoints(chunk.xyz, chunk.count, [&](std::size_t from, std::size_t to) {
+        std::memcpy(chunk.xyz + 3 * to, chunk.xyz + 3 * from, 3 * sizeof(float));
+        std::memcpy(chunk.rgb + 3 * to, chunk.rgb + 3 * from, 3);
+        // And, where the format keeps them, the measured point and the pixel.
+        if (chunk.frameXyz == nullptr) return;
+        std::memcpy(chunk.frameXyz + 3 * to, chunk.frameXyz + 3 * from, 3 * sizeof(float));
+        std::memcpy(chunk.pixel + 2 * to, chunk.pixel + 2 * from, 2 * sizeof(std::int32_t));
+      });
   chunk.leftOut = chunk.count - kept;
   chunk.count = kept;
 }

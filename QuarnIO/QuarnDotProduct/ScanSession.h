@@ -142,17 +142,7 @@ class ScanSession {
   // The pixels the plug-in turns into columns, those with a point and a colour, of all frames.
   std::int64_t pixelsWithPointAndColour() {
     std::int64_t count = 0;
-    for (int f = 0; f < frameCount_; ++f) {
-      const FrameSizeAndPose sizes = frame(f);
-      for (int x = 0; x < sizes.sizeX && sizes.sizeY > 0; ++x) {
-        for (int y = 0; y < sizes.sizeY; ++y) {
-          float px, py, pz;
-          unsigned char c0, c1, c2;
-          count += sdk().getCartesianAtPixel(x, y, px, py, pz) == 0 &&
-                   sdk().getColourAtPixel(x, y, c0, c1, c2) == 0;
-        }
-      }
-    }
+    for (int f = 0; f < frameCount_; ++f) count += pixelKinds(f, 0).withBoth;
     return count;
   }
 

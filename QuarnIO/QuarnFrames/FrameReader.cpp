@@ -143,18 +143,21 @@ void FrameReader::read(int f, Frame& frame) {
 
   const auto pixels = static_cast<std::uint64_t>(framePixels(header.sizeX, header.sizeY));
   if (keepMeasured_) {
-    FrameSink<true> sink(frame, pixels);
-    gatherFramePixels(session_->sdk(), header.sizeX, header.sizeY, *frameToGlobal, globalToOutput_,
-                      sink);
-    sink.finish();
-  } else {
-    frame.measured.clear();
-    frame.pixels.clear();
-    FrameSink<false> sink(frame, pixels);
-    gatherFramePixels(session_->sdk(), header.sizeX, header.sizeY, *frameToGlobal, globalToOutput_,
-                      sink);
-    sink.finish();
+    gather<true>(header, *frameToGlobal, pixels, frame);
+    return;
   }
+  frame.measured.clear();
+  frame.pixels.clear();
+  gather<false>(header, *frameToGlobal, pixels, frame);
+}
+
+template <bool kMeasured>
+void FrameReader::gather(const FrameSizeAndPose& header, const FlatRigidTransform& frameToGlobal,
+                         std::uint64_t pixels, Frame& frame) {
+  FrameSink<kMeasured> sink(frame, pixels);
+  gatherFramePixels(session_->sdk(), header.sizeX, header.sizeY, frameToGlobal, globalToOutput_,
+                    sink);
+  sink.finish();
 }
 
 namespace {
@@ -209,17 +212,10 @@ Eigen::Matrix4d FrameReader::framePose(const Frame& frame) const {
   return poseMatrix(frame.pose, frame.index);
 }
 
-Eigen::Matrix4d FrameReader::poseMatrix(const PoseArray& pose, int f) const {
-  rigidTransform(pose, framePoseName(f));  // the reason, when it is not a rotation
-  return *frameToOutputPose(globalPose_, pose);
-}
+namespace {
 
-std::optional<Eigen::Matrix4d> frameToOutputPose(const PoseArray& scanPose,
-                                                 const PoseArray& framePose) {
-  const std::optional<TooN::SE3<double>> scan = poseArrayToSE3(scanPose);
-  const std::optional<TooN::SE3<double>> frame = poseArrayToSE3(framePose);
-  if (!scan || !frame) return std::nullopt;
-  const TooN::SE3<double> frameToOutput = scan->inverse() * frame->inverse();
+Eigen::Matrix4d frameToOutputMatrix(const TooN::SE3<double>& scan, const TooN::SE3<double>& frame) {
+  const TooN::SE3<double> frameToOutput = scan.inverse() * frame.inverse();
   const TooN::Matrix<3>& rotation = frameToOutput.get_rotation().get_matrix();
   Eigen::Matrix4d matrix = Eigen::Matrix4d::Identity();
   for (int i = 0; i < 3; ++i) {
@@ -227,6 +223,20 @@ std::optional<Eigen::Matrix4d> frameToOutputPose(const PoseArray& scanPose,
     matrix(i, 3) = frameToOutput.get_translation()[i];
   }
   return matrix;
+}
+
+}  // namespace
+
+Eigen::Matrix4d FrameReader::poseMatrix(const PoseArray& pose, int f) const {
+  return frameToOutputMatrix(globalTransform_, rigidTransform(pose, framePoseName(f)));
+}
+
+std::optional<Eigen::Matrix4d> frameToOutputPose(const PoseArray& scanPose,
+                                                 const PoseArray& framePose) {
+  const std::optional<TooN::SE3<double>> scan = poseArrayToSE3(scanPose);
+  const std::optional<TooN::SE3<double>> frame = poseArrayToSE3(framePose);
+  if (!scan || !frame) return std::nullopt;
+  return frameToOutputMatrix(*scan, *frame);
 }
 
 }  // namespace quarn
