@@ -143,21 +143,18 @@ void FrameReader::read(int f, Frame& frame) {
 
   const auto pixels = static_cast<std::uint64_t>(framePixels(header.sizeX, header.sizeY));
   if (keepMeasured_) {
-    gather<true>(header, *frameToGlobal, pixels, frame);
-    return;
+    FrameSink<true> sink(frame, pixels);
+    gatherFramePixels(session_->sdk(), header.sizeX, header.sizeY, *frameToGlobal, globalToOutput_,
+                      sink);
+    sink.finish();
+  } else {
+    frame.measured.clear();
+    frame.pixels.clear();
+    FrameSink<false> sink(frame, pixels);
+    gatherFramePixels(session_->sdk(), header.sizeX, header.sizeY, *frameToGlobal, globalToOutput_,
+                      sink);
+    sink.finish();
   }
-  frame.measured.clear();
-  frame.pixels.clear();
-  gather<false>(header, *frameToGlobal, pixels, frame);
-}
-
-template <bool kMeasured>
-void FrameReader::gather(const FrameSizeAndPose& header, const FlatRigidTransform& frameToGlobal,
-                         std::uint64_t pixels, Frame& frame) {
-  FrameSink<kMeasured> sink(frame, pixels);
-  gatherFramePixels(session_->sdk(), header.sizeX, header.sizeY, frameToGlobal, globalToOutput_,
-                    sink);
-  sink.finish();
 }
 
 namespace {

@@ -112,9 +112,6 @@ class FrameReader {
 
  private:
   void readSizeAndPose(int f, FrameSizeAndPose& frame);
-  template <bool kMeasured>
-  void gather(const FrameSizeAndPose& header, const FlatRigidTransform& frameToGlobal,
-              std::uint64_t pixels, Frame& frame);
   Eigen::Matrix4d poseMatrix(const PoseArray& pose, int f) const;
 
   std::unique_ptr<ScanSession> session_;
