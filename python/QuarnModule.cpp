@@ -4,6 +4,7 @@
 
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -13,6 +14,7 @@
 #include <iostream>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -35,6 +37,7 @@ struct Scan {
   PluginScan matrices;
   Eigen::Index valid = 0;   // the points: the filled columns with finite coordinates, first
   Eigen::Index pixels = 0;  // valid or not
+  std::vector<std::uint8_t> colourless;  // 1 for each point without a colour; empty: none
 };
 
 // The plug-in, loaded into this process, prints through std::cout. A quiet read mutes it by
@@ -95,6 +98,39 @@ std::string readInto(const std::string& path, const std::string& plugin, bool qu
   return std::string();
 }
 
+// The same read frame by frame, with the points without a colour (black, flagged): the
+// plug-in's read leaves them out. The matrices are sized for every pixel, as the plug-in's.
+std::string readFramesInto(const std::string& path, Scan& scan) {
+  try {
+    quarn::FrameReader reader(path);
+    reader.keepUncoloured(true);
+    const std::uint64_t pixels = reader.pixelCount();
+    scan.pixels = static_cast<Eigen::Index>(pixels);
+    scan.matrices.points.resize(3, scan.pixels);
+    scan.matrices.colours.resize(3, scan.pixels);
+    scan.colourless.resize(pixels);
+    scan.matrices.transform.resize(4, 4);
+    writeTransformMatrix(reader.globalPose(), scan.matrices.transform);
+    quarn::Frame frame;
+    std::size_t n = 0;
+    for (int f = 0; f < reader.frameCount(); ++f) {
+      reader.read(f, frame);
+      for (std::size_t i = 0; i < frame.size(); ++i) {
+        if (!quarn::isFinitePoint(&frame.points[3 * i])) continue;
+        if (n == pixels) throw quarn::ScanError("the scan changed while it was read");
+        std::copy_n(&frame.points[3 * i], 3, scan.matrices.points.data() + 3 * n);
+        std::copy_n(&frame.colours[3 * i], 3, scan.matrices.colours.data() + 3 * n);
+        scan.colourless[n++] = frame.colourless[i];
+      }
+    }
+    scan.valid = static_cast<Eigen::Index>(n);
+    scan.colourless.resize(n);
+  } catch (const quarn::ScanError& e) {
+    return e.what();
+  }
+  return std::string();
+}
+
 // Raises quarn.ScanError for `reason`, with the errno a Python user catches it by
 // (FileNotFoundError, IsADirectoryError) where one fits.
 [[noreturn]] void raiseScanError(const std::string& path, const std::string& reason) {
@@ -113,14 +149,15 @@ void checkPath(const std::string& path) {
   if (path.find('\0') != std::string::npos) throw py::value_error("a path with a NUL character");
 }
 
-std::unique_ptr<Scan> readScan(const std::string& path, const std::string& plugin, bool quiet) {
+std::unique_ptr<Scan> readScan(const std::string& path, const std::string& plugin, bool quiet,
+                               bool keepUncoloured) {
   checkPath(path);
   checkPath(plugin);
   auto scan = std::make_unique<Scan>();
   std::string problem;
   {
     py::gil_scoped_release unlocked;  // other Python threads run during the read
-    problem = readInto(path, plugin, quiet, *scan);
+    problem = keepUncoloured ? readFramesInto(path, *scan) : readInto(path, plugin, quiet, *scan);
   }
   if (!problem.empty()) raiseScanError(path, problem);
   return scan;
@@ -143,7 +180,14 @@ std::unique_ptr<Scan> unpickle(const py::tuple& state) {
   const auto points = state[0].cast<py::array_t<double, Rows>>();
   const auto colours = state[1].cast<py::array_t<std::uint8_t, Rows>>();
   const auto transform = state[2].cast<py::array_t<double, Rows>>();
-  if (points.ndim() != 2 || points.shape(1) != 3 || colours.ndim() != 2 ||
+  // Pickled before points without a colour were kept: four items.
+  auto uncoloured = py::array_t<bool, Rows>(points.ndim() == 2 ? points.shape(0) : 0);
+  if (state.size() > 4) {
+    uncoloured = state[4].cast<py::array_t<bool, Rows>>();
+  } else {
+    std::fill_n(uncoloured.mutable_data(), uncoloured.size(), false);
+  }
+  if (uncoloured.ndim() != 1 || uncoloured.shape(0) != points.shape(0) || points.ndim() != 2 || points.shape(1) != 3 || colours.ndim() != 2 ||
       colours.shape(0) != points.shape(0) || colours.shape(1) != 3 || transform.ndim() != 2) {
     throw py::value_error("not a pickled quarn.Scan");
   }
@@ -156,6 +200,9 @@ std::unique_ptr<Scan> unpickle(const py::tuple& state) {
   scan->matrices.transform =
       Eigen::Map<const Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor>>(
           transform.data(), transform.shape(0), transform.shape(1));
+  const bool* flags = uncoloured.data();
+  if (std::any_of(flags, flags + uncoloured.size(), [](bool b) { return b; }))
+    scan->colourless.assign(flags, flags + uncoloured.size());
   return scan;
 }
 
@@ -180,7 +227,7 @@ std::string openFrames(const std::string& path, std::unique_ptr<quarn::FrameRead
 // reader's storage is reused, never a frame the user kept. The reader prints nothing.
 class Frames {
  public:
-  Frames(const std::string& path, py::object makeFrame)
+  Frames(const std::string& path, py::object makeFrame, bool keepUncoloured)
       : path_(path), makeFrame_(std::move(makeFrame)) {
     checkPath(path);
     std::string problem;
@@ -189,6 +236,7 @@ class Frames {
       problem = openFrames(path, reader_);
     }
     if (!problem.empty()) raiseScanError(path, problem);
+    reader_->keepUncoloured(keepUncoloured);
   }
 
   int count() const { return reader_->frameCount(); }
@@ -212,10 +260,16 @@ class Frames {
       try {
         reader_->read(f, frame_);
         pose = reader_->framePose(frame_);
-        const std::size_t kept =
-            quarn::keepFinitePoints(frame_.points.data(), frame_.colours.data(), frame_.size());
+        frame_.colourless.resize(frame_.size(), 0);  // all 0 unless the reader keeps them
+        const std::size_t kept = quarn::keepFinitePoints(
+            frame_.points.data(), frame_.size(), [&](std::size_t from, std::size_t to) {
+              std::copy_n(&frame_.points[3 * from], 3, &frame_.points[3 * to]);
+              std::copy_n(&frame_.colours[3 * from], 3, &frame_.colours[3 * to]);
+              frame_.colourless[to] = frame_.colourless[from];
+            });
         frame_.points.resize(3 * kept);
         frame_.colours.resize(3 * kept);
+        frame_.colourless.resize(kept);
       } catch (const quarn::ScanError& e) {
         problem = e.what();
       }
@@ -224,6 +278,9 @@ class Frames {
     const auto n = static_cast<py::ssize_t>(frame_.size());
     py::array_t<double> points({n, py::ssize_t{3}}), matrix({4, 4});
     py::array_t<std::uint8_t> colours({n, py::ssize_t{3}});
+    py::array_t<bool> uncoloured(n);
+    std::transform(frame_.colourless.begin(), frame_.colourless.end(), uncoloured.mutable_data(),
+                   [](std::uint8_t flag) { return flag != 0; });
     double* xyz = points.mutable_data();
     std::uint8_t* bytes = colours.mutable_data();
     {
@@ -232,7 +289,7 @@ class Frames {
       std::copy(frame_.colours.begin(), frame_.colours.end(), bytes);
     }
     putRows(pose, matrix.mutable_data());
-    return makeFrame_(f, points, colours, matrix);
+    return makeFrame_(f, points, colours, matrix, uncoloured);
   }
 
  private:
@@ -270,7 +327,8 @@ py::array trajectory(const std::string& path) {
 // quarn import's conversion: the same pipeline, so the same bytes. The plug-in's lines are
 // muted; the report comes back as a dict.
 py::dict convert(const std::string& scan, const std::string& output, const std::string& preview,
-                 const std::string& plugin, int read, const std::string& format) {
+                 const std::string& plugin, int read, const std::string& format,
+                 bool keepUncoloured, std::optional<double> voxel) {
   for (const std::string* path : {&scan, &output, &preview, &plugin}) checkPath(*path);
   quarn::ConversionRequest request;
   request.scan = scan;
@@ -279,6 +337,8 @@ py::dict convert(const std::string& scan, const std::string& output, const std::
   request.plugin = plugin;
   request.read = static_cast<quarn::ConversionRequest::Read>(read);
   request.format = format;
+  request.keepUncoloured = keepUncoloured;
+  request.voxel = voxel;
   quarn::ConversionReport report;
   std::string problem;
   {
@@ -302,6 +362,7 @@ py::dict convert(const std::string& scan, const std::string& output, const std::
   result["pixels"] = report.pixels;
   result["points"] = report.points;
   result["non_finite"] = report.nonFinite;
+  result["without_colour"] = report.withoutColour;
   result["frame_by_frame"] = report.frameByFrame;
   return result;
 }
@@ -328,6 +389,19 @@ PYBIND11_MODULE(_quarn, m) {
           },
           "n x 3 uint8: the same pixels' colours")
       .def_property_readonly(
+          "uncoloured",
+          [](const py::object& self) -> py::array {
+            const Scan& s = scanOf(self);
+            if (s.colourless.empty()) {
+              py::array_t<bool> none(s.valid);
+              std::fill_n(none.mutable_data(), none.size(), false);
+              return std::move(none);
+            }
+            return py::array_t<bool>({static_cast<py::ssize_t>(s.valid)}, {py::ssize_t{1}},
+                                     reinterpret_cast<const bool*>(s.colourless.data()), self);
+          },
+          "n bool: the points without a colour (black), kept by read(keep_uncoloured=True)")
+      .def_property_readonly(
           "transform",
           [](const py::object& self) {
             const Eigen::MatrixXd& t = scanOf(self).matrices.transform;
@@ -349,16 +423,19 @@ PYBIND11_MODULE(_quarn, m) {
       .def(py::pickle(
           [](const py::object& self) {
             return py::make_tuple(self.attr("points"), self.attr("colours"), self.attr("transform"),
-                                  self.attr("pixels"));
+                                  self.attr("pixels"), self.attr("uncoloured"));
           },
           &unpickle));
 
   m.def("read", &readScan, py::arg("path"), py::arg("plugin"), py::arg("quiet"),
+        py::arg("keep_uncoloured"),
         "Reads the scan at `path` through the plug-in library at `plugin`, its console lines\n"
-        "muted if `quiet`; raises quarn.ScanError");
+        "muted if `quiet`, or frame by frame with the points without a colour if\n"
+        "`keep_uncoloured`; raises quarn.ScanError");
 
   py::class_<Frames>(m, "Frames", "The frames of a scan, read one at a time: see quarn.frames")
-      .def(py::init<const std::string&, py::object>(), py::arg("path"), py::arg("make_frame"))
+      .def(py::init<const std::string&, py::object, bool>(), py::arg("path"),
+           py::arg("make_frame"), py::arg("keep_uncoloured"))
       .def("__iter__", [](const py::object& self) { return self; })
       .def("__next__", &Frames::readNext)
       .def("__len__", &Frames::count, "the scan's frame count")
@@ -369,7 +446,8 @@ PYBIND11_MODULE(_quarn, m) {
   m.def("trajectory", &trajectory, py::arg("path"),
         "Every frame's pose of the scan at `path`; raises quarn.ScanError");
   m.def("convert", &convert, py::arg("scan"), py::arg("output"), py::arg("preview"),
-        py::arg("plugin"), py::arg("read"), py::arg("format"),
+        py::arg("plugin"), py::arg("read"), py::arg("format"), py::arg("keep_uncoloured"),
+        py::arg("voxel"),
         "Converts the scan as quarn import does; see quarn.convert");
   // What an output's failure and a wrong request become in Python.
   py::register_exception_translator([](std::exception_ptr error) {

@@ -13,18 +13,23 @@ ScanError changed() { return ScanError("the scan changed while it was read"); }
 
 class FrameSource final : public PointSource {
  public:
-  FrameSource(const std::string& scan, bool measured)
+  FrameSource(const std::string& scan, FrameSourceOptions options)
       : reader_(scan), pixels_(reader_.pixelCount()), pipeline_(reader_, scan, pipelineWorkers()) {
-    pipeline_.forEachReader([&](FrameReader& reader) { reader.keepMeasured(measured); });
+    pipeline_.forEachReader([&](FrameReader& reader) {
+      reader.keepMeasured(options.measured);
+      reader.keepUncoloured(options.keepUncoloured);
+    });
   }
 
   int frames() const override { return reader_.frameCount(); }
   std::uint64_t pixels() const override { return pixels_; }
+  std::uint64_t withoutColour() const override { return withoutColour_; }
 
   void pass(const std::function<void(PointChunk&)>& prepare,
             const std::function<void(const PointChunk&)>& use) override {
     using Item = FramePipeline::Item;
     std::uint64_t pixels = 0;  // the frames' sizes again: the scan must not change
+    withoutColour_ = 0;
     pipeline_.pass(
         [&](FrameReader& reader, Item& item) {
           Frame& frame = item.frame;
@@ -38,12 +43,14 @@ class FrameSource final : public PointSource {
             frame.measured.resize(3 * chunk.count);
             frame.pixels.resize(2 * chunk.count);
           }
+          if (!frame.colourless.empty()) frame.colourless.resize(chunk.count);
           item.count = chunk.leftOut;
         },
         [&](Item& item) {
           Frame& frame = item.frame;
           pixels += static_cast<std::uint64_t>(framePixels(frame.sizeX, frame.sizeY));
           if (pixels > pixels_) throw changed();
+          withoutColour_ += frame.uncoloured;
           PointChunk chunk = chunkOf(item);
           chunk.leftOut = item.count;
           use(chunk);
@@ -71,18 +78,21 @@ class FrameSource final : public PointSource {
       chunk.frameXyz = frame.measured.data();
       chunk.pixel = frame.pixels.data();
     }
+    if (frame.colourless.size() == frame.size() && !frame.colourless.empty())
+      chunk.colourless = frame.colourless.data();
     return chunk;
   }
 
   FrameReader reader_;
   std::uint64_t pixels_;
+  std::uint64_t withoutColour_ = 0;
   FramePipeline pipeline_;
 };
 
 }  // namespace
 
-std::unique_ptr<PointSource> frameSource(const std::string& scan, bool measured) {
-  return std::make_unique<FrameSource>(scan, measured);
+std::unique_ptr<PointSource> frameSource(const std::string& scan, FrameSourceOptions options) {
+  return std::make_unique<FrameSource>(scan, options);
 }
 
 }  // namespace quarn

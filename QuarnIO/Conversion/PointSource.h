@@ -2,7 +2,8 @@
 
 // Where a conversion's points come from: the plug-in's whole read, or the frames read one
 // after the other. Either hands out the pixels with a point and a colour, in the plug-in's
-// order, in chunks that the conversion may change in place.
+// order, in chunks that the conversion may change in place; where asked, the pixels with a
+// point but no colour too.
 
 #include <cstddef>
 #include <cstdint>
@@ -21,6 +22,7 @@ struct PointChunk {
   float* xyz;  // point i at xyz[3i], xyz[3i + 1], xyz[3i + 2]
   std::uint8_t* rgb;
   std::size_t count;
+  std::uint8_t* colourless = nullptr;  // see PointBlock
   std::uint64_t leftOut = 0;  // what the conversion's filter left out of it
   // From a frame source: the frame's index, grid and pose in output coordinates (16 values row
   // by row), and where asked for, the measured points and their pixels (see PointBlock).
@@ -35,6 +37,7 @@ struct PointChunk {
     b.xyz = xyz;
     b.rgb = rgb;
     b.count = count;
+    b.colourless = colourless;
     b.frame = frame;
     b.sizeX = sizeX;
     b.sizeY = sizeY;
@@ -62,13 +65,23 @@ class PointSource {
   // For each chunk, in order, how many of its points are finite: a pass that may spare the
   // arithmetic.
   virtual std::vector<std::uint64_t> countFinitePoints() = 0;
+
+  // The pixels with a point but no colour, kept or not: after a pass.
+  virtual std::uint64_t withoutColour() const = 0;
 };
 
 // The read's filled columns (counted), in chunks of 65,536 points.
 std::unique_ptr<PointSource> wholeReadSource(WholeRead read);
 
-// The frames of `scan` read ahead on worker threads, a chunk each; `measured`: with their
-// measured points and pixels. Throws ScanError when the scan cannot be opened.
-std::unique_ptr<PointSource> frameSource(const std::string& scan, bool measured = false);
+// What a frame source hands out besides the points with a colour.
+struct FrameSourceOptions {
+  bool measured = false;        // each point as measured and its pixel
+  bool keepUncoloured = false;  // the points without a colour
+};
+
+// The frames of `scan` read ahead on worker threads, a chunk each. Throws ScanError when the
+// scan cannot be opened.
+std::unique_ptr<PointSource> frameSource(const std::string& scan,
+                                         FrameSourceOptions options = {});
 
 }  // namespace quarn

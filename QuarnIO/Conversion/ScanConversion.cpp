@@ -1,5 +1,6 @@
 #include "ScanConversion.h"
 
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -14,6 +15,7 @@
 #include "PreviewRenderer.h"
 #include "ScanReasons.h"
 #include "Seconds.h"
+#include "VoxelGrid.h"
 
 namespace quarn {
 
@@ -24,6 +26,7 @@ void keepFinite(PointChunk& chunk) {
       keepFinitePoints(chunk.xyz, chunk.count, [&](std::size_t from, std::size_t to) {
         std::memcpy(chunk.xyz + 3 * to, chunk.xyz + 3 * from, 3 * sizeof(float));
         std::memcpy(chunk.rgb + 3 * to, chunk.rgb + 3 * from, 3);
+        if (chunk.colourless != nullptr) chunk.colourless[to] = chunk.colourless[from];
         // And, where the format keeps them, the measured point and the pixel.
         if (chunk.frameXyz == nullptr) return;
         std::memcpy(chunk.frameXyz + 3 * to, chunk.frameXyz + 3 * from, 3 * sizeof(float));
@@ -50,13 +53,29 @@ struct Outputs {
 
 }  // namespace
 
-ConversionReport convertPoints(PointSource& source, const PointFormat& format, std::ostream& points,
-                               bool seekable, std::ostream* preview, int previewWidth,
-                               int previewHeight, const ProgressCallback& progress) {
+ConversionReport convertPoints(PointSource& input, const ConversionRequest& request,
+                               const PointFormat& format, std::ostream& points, bool seekable,
+                               std::ostream* preview) {
   ConversionReport report;
-  report.frames = source.frames();
-  report.pixels = source.pixels();
+  report.frames = input.frames();
+  report.pixels = input.pixels();
+  const ProgressCallback& progress = request.progress;
   const Clock::time_point start = Clock::now();
+  // Thinned, the cells are the points from here on; the progress is the grid's filling.
+  std::unique_ptr<PointSource> cells;
+  if (request.voxel) {
+    VoxelGrid grid(*request.voxel);
+    input.pass(keepFinite, [&](const PointChunk& chunk) {
+      grid.add(chunk);
+      report.nonFinite += chunk.leftOut;
+      if (progress) progress({chunk.frame + 1, report.frames, grid.points(), secondsSince(start)});
+    });
+    report.voxel = request.voxel;
+    report.voxelPoints = grid.points();
+    cells = grid.takeCells(input);
+  }
+  PointSource& source = cells ? *cells : input;
+
   std::vector<std::uint64_t> counts;  // each chunk's points, when counted first
   std::uint64_t total = 0;
   PointBounds bounds;  // the preview's camera needs them before the points
@@ -79,14 +98,15 @@ ConversionReport convertPoints(PointSource& source, const PointFormat& format, s
   };
 
   std::optional<PreviewRenderer> renderer;
-  if (preview) renderer.emplace(previewWidth, previewHeight, bounds, total);
+  if (preview) renderer.emplace(request.previewWidth, request.previewHeight, bounds, total);
   const std::unique_ptr<PointWriter> writer =
       startPointWriter(format, points, total, report.pixels);
   const Clock::time_point writing = Clock::now();
   source.pass(keepFinite, [&](const PointChunk& chunk) {
     checked(chunk);
     report.points += chunk.count;
-    if (progress) progress({chunk.frame + 1, report.frames, report.points, secondsSince(writing)});
+    if (progress && !cells)
+      progress({chunk.frame + 1, report.frames, report.points, secondsSince(writing)});
     report.nonFinite += chunk.leftOut;
     report.bounds.add(chunk.xyz, chunk.count);
     Clock::time_point at = Clock::now();
@@ -98,6 +118,7 @@ ConversionReport convertPoints(PointSource& source, const PointFormat& format, s
     report.previewSeconds += secondsSince(at);
   });
   writer->finish();
+  report.withoutColour = source.withoutColour();
   // Reading: what this thread did not spend writing or on the picture.
   report.readSeconds = secondsSince(start) - report.writeSeconds - report.previewSeconds;
   if (!renderer) return report;
@@ -125,13 +146,23 @@ ConversionReport convertScan(const ConversionRequest& request, std::ostream* log
   output::checkDistinctFiles(inputs, outputs);
   const PointFormat& format = pointFormatOf(request.output, request.format);
   if (!request.preview.empty()) checkPictureFormat(request.preview);
-  if (format.keepsFrames && request.read == ConversionRequest::Read::whole) {
+  if (request.voxel && (!(*request.voxel > 0) || !std::isfinite(*request.voxel)))
+    throw std::invalid_argument("--voxel: the cells' size must be a positive number of metres");
+  // Thinned points keep no frame's structure: any source will do.
+  const bool keepsFrames = format.keepsFrames && !request.voxel;
+  if (request.keepUncoloured && request.read == ConversionRequest::Read::whole) {
+    throw std::invalid_argument(
+        "the plug-in's whole read leaves out the points without a colour: --keep-uncoloured "
+        "reads frame by frame, without the plug-in");
+  }
+  if (keepsFrames && request.read == ConversionRequest::Read::whole) {
     throw std::invalid_argument(std::string(format.name) +
                                 " keeps each frame's structure, which the plug-in's whole read "
                                 "does not hold: it is read frame by frame, without the plug-in");
   }
 
-  bool frameByFrame = request.read == ConversionRequest::Read::frames || format.keepsFrames;
+  bool frameByFrame = request.read == ConversionRequest::Read::frames || keepsFrames ||
+                      request.keepUncoloured;
   if (!frameByFrame) {
     const ImportProblem problem = findImportProblem(request.scan);
     if (problem.memory && request.read == ConversionRequest::Read::automatic) {
@@ -149,7 +180,10 @@ ConversionReport convertScan(const ConversionRequest& request, std::ostream* log
   std::unique_ptr<PointSource> source;
   std::unique_ptr<Outputs> files;
   if (frameByFrame) {
-    source = frameSource(request.scan, format.keepsMeasured);  // the scan's faults first
+    FrameSourceOptions options;
+    options.measured = format.keepsMeasured && keepsFrames;
+    options.keepUncoloured = request.keepUncoloured;
+    source = frameSource(request.scan, options);  // the scan's faults first
     files = std::make_unique<Outputs>(request, format);
     if (log) *log << "read    frame by frame\n";
   } else {
@@ -168,14 +202,15 @@ ConversionReport convertScan(const ConversionRequest& request, std::ostream* log
   std::ostream* preview = files->preview ? &files->preview->stream() : nullptr;
   ConversionReport report;
   try {
-    report = convertPoints(*source, format, files->points.stream(), files->points.seekable(),
-                           preview, request.previewWidth, request.previewHeight, request.progress);
+    report = convertPoints(*source, request, format, files->points.stream(),
+                           files->points.seekable(), preview);
   } catch (const PointFormatError& e) {
     throw output::OutputFileError(request.output, e.what());
   }
   source.reset();  // the read's memory goes before the files are put in place
   files->commit();
   report.frameByFrame = frameByFrame;
+  report.keptUncoloured = request.keepUncoloured;
   report.format = &format;
   report.readSeconds += opening;
   return report;

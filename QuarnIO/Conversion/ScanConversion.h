@@ -2,8 +2,8 @@
 
 // A scan converted to a point file, and a PNG preview: the one pipeline quarn import and
 // quarn.convert share. A point source feeds it (the plug-in's whole read, or the frames read
-// one after the other); every point passes the same finite filter, the bounds, the count, the
-// preview and the writer, so both sources write the same bytes.
+// one after the other); every point passes the same finite filter, the voxel grid where asked,
+// the bounds, the count, the preview and the writer, so both sources write the same bytes.
 
 #include <cstdint>
 #include <functional>
@@ -38,7 +38,11 @@ struct ConversionRequest {
   int previewHeight = 720;
   // automatic: the plug-in's whole read, or the frames when that does not fit in memory.
   Read read = Read::automatic;
-  ProgressCallback progress;  // none when empty
+  // Also the points without a colour (black; E57 marks them): always frame by frame, since
+  // the plug-in's read leaves them out.
+  bool keepUncoloured = false;
+  std::optional<double> voxel;  // one point per occupied cell of this size, metres (VoxelGrid.h)
+  ProgressCallback progress;    // none when empty
 };
 
 // What a conversion read and wrote, the same whichever source it had.
@@ -47,23 +51,29 @@ struct ConversionReport {
   int frames = 0;
   std::uint64_t pixels = 0;     // of every frame, valid or not
   std::uint64_t points = 0;     // written
-  std::uint64_t nonFinite = 0;  // pixels with a point and a colour, left out
+  std::uint64_t nonFinite = 0;  // pixels with a point (and a colour, unless kept), left out
+  std::uint64_t withoutColour = 0;  // pixels with a point but no colour, kept or not
+  bool keptUncoloured = false;
+  std::optional<double> voxel;  // the cells' size, where the points were thinned
+  std::uint64_t voxelPoints = 0;  // the points that went into the cells
   PointBounds bounds;           // of the points written
   bool frameByFrame = false;
   double readSeconds = 0, writeSeconds = 0, previewSeconds = 0;
 };
 
 // Writes the points of `source` in `format` to `points` and, when `preview` is given, the
-// preview picture as PNG. Passes over the source: one, where the count is not in the header
-// or `points` can seek (the header is written again at the end); else a count first; with a
-// preview, one for the count and the bounds, one writing the points and fitting the picture,
-// one drawing it. Throws what the source throws.
-ConversionReport convertPoints(PointSource& source, const PointFormat& format, std::ostream& points,
-                               bool seekable, std::ostream* preview, int previewWidth,
-                               int previewHeight, const ProgressCallback& progress = {});
+// preview picture as PNG, as `request` asks (its picture size, voxel grid and progress).
+// Passes over the source: one, where the count is not in the header or `points` can seek (the
+// header is written again at the end); else a count first; with a preview, one for the count
+// and the bounds, one writing the points and fitting the picture, one drawing it; with a
+// voxel grid, one filling it, and then those over its cells. Throws what the source throws.
+ConversionReport convertPoints(PointSource& source, const ConversionRequest& request,
+                               const PointFormat& format, std::ostream& points, bool seekable,
+                               std::ostream* preview);
 
 // The whole conversion: the command line's checks (std::invalid_argument: the same file
-// twice, an unknown format, a scan from standard input), the choice of source, the outputs
+// twice, an unknown format, a scan from standard input, a voxel size that is none, a whole read
+// asked to keep what it leaves out), the choice of source, the outputs
 // written complete or not at all. `log` gets "plug-in PATH" or "read    frame by frame"
 // before the read, `notes` the reason a read goes frame by frame when memory decided it.
 // Throws ScanError with the reason the scan cannot be read, OutputFileError for an output.

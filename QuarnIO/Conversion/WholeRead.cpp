@@ -21,13 +21,15 @@ void readWhole(const PluginLibrary& plugin, const std::string& scan, WholeRead& 
 
 void countColumns(const std::string& scan, WholeRead& read) {
   ScanSession session(scan);
-  const std::int64_t columns = session.status() == 0 ? session.pixelsWithPointAndColour() : -1;
+  const PixelKinds kinds = session.status() == 0 ? session.pixelKinds() : PixelKinds{};
+  const std::int64_t columns = session.status() == 0 ? kinds.withBoth : -1;
   const Eigen::MatrixXd& points = read.matrices.points;
   // The first column after the filled ones is the plug-in's NaN tail.
   if (columns < 0 || columns > points.cols() ||
       (columns < points.cols() && !std::isnan(points(0, columns))))
     throw ScanError("the scan changed while it was read");
   read.columns = columns;
+  read.withoutColour = static_cast<std::uint64_t>(kinds.withPoint - kinds.withBoth);
   read.frames = session.frameCount();
 }
 

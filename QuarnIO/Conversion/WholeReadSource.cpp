@@ -13,6 +13,7 @@ class WholeReadSource final : public PointSource {
       : read_(std::move(read)), xyz_(3 * kChunk), rgb_(3 * kChunk) {}
 
   int frames() const override { return read_.frames; }
+  std::uint64_t withoutColour() const override { return read_.withoutColour; }
   std::uint64_t pixels() const override {
     return static_cast<std::uint64_t>(read_.matrices.points.cols());
   }

@@ -1,7 +1,9 @@
 // ASTM E57: one structured scan (data3D) per frame with points, named "frame N": its pose, and
 // each point as the scanner measured it (single-precision cartesianX/Y/Z in the frame's own
-// coordinates), its colour and its pixel (rowIndex = y, columnIndex = x). Each frame's binary
-// section goes out as its block comes; the XML and the file header after the last one.
+// coordinates), its colour and its pixel (rowIndex = y, columnIndex = x). Points without a
+// frame (a thinned cloud) are one scan named "points", in output coordinates, without a pose
+// or a grid. Where points without a colour are kept, isColorInvalid marks them. Each scan's
+// binary section goes out as its block comes; the XML and the file header after the last one.
 
 #include <algorithm>
 #include <array>
@@ -25,8 +27,8 @@ namespace {
 using e57::PagedStream;
 using e57::putLittle;
 
-constexpr int kFields = 8;  // x, y, z, red, green, blue, row, column: one bytestream each
-constexpr std::size_t kPacketHeader = 6 + 2 * kFields;
+// A scan's fields, one bytestream each, in this order where the scan has them.
+enum class Field { x, y, z, red, green, blue, colourInvalid, row, column };
 constexpr std::size_t kMaxPacket = 1 << 16;
 
 std::uint32_t floatBits(float value) {
@@ -72,10 +74,14 @@ class Fnv {
   std::uint64_t hash_ = 0xCBF29CE484222325u;
 };
 
-// The shortest text that reads back as the same double, whatever the locale.
-// The frame's measured points' x minimum, x maximum, y ..., z ...
+// The scan's coordinates: the frame's measured points, or the points themselves.
+const float* coordinatesOf(const PointBlock& block) {
+  return block.frame < 0 ? block.xyz : block.frameXyz;
+}
+
+// The scan's points' x minimum, x maximum, y ..., z ...
 std::array<float, 6> boundsOf(const PointBlock& block) {
-  const float* p = block.frameXyz;
+  const float* p = coordinatesOf(block);
   float low[3] = {p[0], p[1], p[2]}, high[3] = {p[0], p[1], p[2]};
   for (std::size_t i = 1; i < block.count; ++i) {
     for (int axis = 0; axis < 3; ++axis) {
@@ -86,9 +92,10 @@ std::array<float, 6> boundsOf(const PointBlock& block) {
   return {low[0], high[0], low[1], high[1], low[2], high[2]};
 }
 
-// What the XML says of a frame's scan.
+// What the XML says of a scan.
 struct Scan {
-  int frame, sizeX, sizeY;
+  int frame, sizeX, sizeY;  // frame -1: points without a frame, no pose, no grid
+  bool colourFlags;         // isColorInvalid
   std::array<double, 4> rotation;
   std::array<double, 3> translation;
   std::array<float, 6> bounds;     // x minimum, x maximum, y ..., z ...
@@ -108,23 +115,28 @@ class E57Writer final : public PointWriter {
 
   void put(const PointBlock& block) override {
     if (block.count == 0) return;
-    if (block.frame < 0 || block.pose == nullptr || block.frameXyz == nullptr ||
-        block.pixel == nullptr || block.sizeX <= 0 || block.sizeY <= 0)
+    const bool framed = block.frame >= 0;
+    if (framed ? block.pose == nullptr || block.frameXyz == nullptr || block.pixel == nullptr ||
+                     block.sizeX <= 0 || block.sizeY <= 0
+               : unframed_++ > 0)
       throw std::logic_error("an E57 scan needs its frame, pose, grid and measured points");
+    static constexpr double kIdentity[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+    const double* pose = framed ? block.pose : kIdentity;
     Scan scan{block.frame,
-              block.sizeX,
-              block.sizeY,
-              quaternion(block.pose),
-              {block.pose[3], block.pose[7], block.pose[11]},
+              framed ? block.sizeX : 0,
+              framed ? block.sizeY : 0,
+              block.colourless != nullptr,
+              quaternion(pose),
+              {pose[3], pose[7], pose[11]},
               boundsOf(block),
               block.count,
               0,
               ""};
     Fnv hash;
     hash.add(static_cast<std::uint64_t>(block.frame));
-    hash.add(static_cast<std::uint64_t>(block.sizeX));
-    hash.add(static_cast<std::uint64_t>(block.sizeY));
-    for (int i = 0; i < 16; ++i) hash.add(block.pose[i]);
+    hash.add(static_cast<std::uint64_t>(scan.sizeX));
+    hash.add(static_cast<std::uint64_t>(scan.sizeY));
+    for (int i = 0; i < 16; ++i) hash.add(pose[i]);
     hash.add(block.count);
     for (const float bound : scan.bounds) hash.add(static_cast<double>(bound));
     writeSection(block, scan);
@@ -137,15 +149,22 @@ class E57Writer final : public PointWriter {
   // records in every bytestream, a multiple of 64 so that each bytestream's share ends on a
   // whole word whatever a reader's word size. No index packets.
   void writeSection(const PointBlock& block, Scan& scan) {
-    const int bits[kFields] = {
-        32, 32, 32, 8, 8, 8, bitsFor(block.sizeY - 1), bitsFor(block.sizeX - 1)};
+    std::vector<std::pair<Field, int>> fields = {{Field::x, 32},   {Field::y, 32},
+                                                 {Field::z, 32},   {Field::red, 8},
+                                                 {Field::green, 8}, {Field::blue, 8}};
+    if (scan.colourFlags) fields.emplace_back(Field::colourInvalid, 1);
+    if (scan.frame >= 0) {
+      fields.emplace_back(Field::row, bitsFor(scan.sizeY - 1));
+      fields.emplace_back(Field::column, bitsFor(scan.sizeX - 1));
+    }
+    const std::size_t packetHeader = 6 + 2 * fields.size();
     int recordBits = 0;
-    for (const int b : bits) recordBits += b;
+    for (const auto& field : fields) recordBits += field.second;
     const std::size_t perPacket =
-        (kMaxPacket - kPacketHeader - 3) * 8 / recordBits / 64 * 64;  // 3: the most padding
+        (kMaxPacket - packetHeader - 3) * 8 / recordBits / 64 * 64;  // 3: the most padding
     auto packetLength = [&](std::size_t records) {
-      std::size_t length = kPacketHeader;
-      for (const int b : bits) length += (records * b + 7) / 8;
+      std::size_t length = packetHeader;
+      for (const auto& field : fields) length += (records * field.second + 7) / 8;
       return (length + 3) / 4 * 4;
     };
     const std::uint64_t full = block.count / perPacket, rest = block.count % perPacket;
@@ -172,12 +191,12 @@ class E57Writer final : public PointWriter {
       p[0] = 1;  // a data packet, no flags
       p[1] = 0;
       store16(p + 2, length - 1);
-      store16(p + 4, kFields);
-      unsigned char* stream = p + kPacketHeader;
-      for (int f = 0; f < kFields; ++f) {
-        const std::size_t size = (records * bits[f] + 7) / 8;
+      store16(p + 4, fields.size());
+      unsigned char* stream = p + packetHeader;
+      for (std::size_t f = 0; f < fields.size(); ++f) {
+        const std::size_t size = (records * fields[f].second + 7) / 8;
         store16(p + 6 + 2 * f, size);
-        pack(block, f, first, records, bits[f], stream);
+        pack(block, fields[f].first, first, records, fields[f].second, stream);
         stream += size;
       }
       std::fill(stream, p + length, 0);  // the padding to a whole number of words
@@ -193,27 +212,32 @@ class E57Writer final : public PointWriter {
   }
 
   // Field f of `records` records from `first` on, least significant bit first.
-  static void pack(const PointBlock& block, int f, std::size_t first, std::size_t records, int bits,
-                   unsigned char* to) {
-    if (f < 3) {
+  static void pack(const PointBlock& block, Field f, std::size_t first, std::size_t records,
+                   int bits, unsigned char* to) {
+    const int index = static_cast<int>(f);
+    if (f <= Field::z) {
+      const float* xyz = coordinatesOf(block);
       for (std::size_t i = first; i < first + records; ++i, to += 4) {
-        const std::uint32_t value = floatBits(block.frameXyz[3 * i + f]);
+        const std::uint32_t value = floatBits(xyz[3 * i + index]);
         if (kLittleEndian) {
           std::memcpy(to, &value, 4);
         } else {
           for (int b = 0; b < 4; ++b) to[b] = static_cast<unsigned char>(value >> (8 * b));
         }
       }
-    } else if (f < 6) {
-      for (std::size_t i = first; i < first + records; ++i) *to++ = block.rgb[3 * i + f - 3];
+    } else if (f <= Field::blue) {
+      const int c = index - static_cast<int>(Field::red);
+      for (std::size_t i = first; i < first + records; ++i) *to++ = block.rgb[3 * i + c];
     } else {
-      const bool row = f == 6;
       std::uint64_t held = 0;
       int count = 0;
       // Up to 32 bits held; whole 32-bit words go out little-endian, the rest byte by byte.
       for (std::size_t i = first; i < first + records; ++i) {
-        // Within the grid: the reader walks it.
-        held |= static_cast<std::uint64_t>(block.pixel[2 * i + (row ? 1 : 0)]) << count;
+        // Within the grid: the reader walks it. A flag is 0 or 1.
+        const std::uint64_t value = f == Field::colourInvalid ? block.colourless[i] != 0
+                                    : f == Field::row         ? block.pixel[2 * i + 1]
+                                                              : block.pixel[2 * i];
+        held |= value << count;
         count += bits;
         if (count < 32) continue;
         for (int b = 0; b < 4; ++b) to[b] = static_cast<unsigned char>(held >> (8 * b));
@@ -283,17 +307,18 @@ class E57Writer final : public PointWriter {
     const auto& q = scan.rotation;
     const auto& t = scan.translation;
     const auto& b = scan.bounds;
-    return "<vectorChild type=\"Structure\">\n"
-           "<guid type=\"String\"><![CDATA[" +
-           scan.guid + "]]></guid>\n<name type=\"String\"><![CDATA[frame " +
-           std::to_string(scan.frame) +
-           "]]></name>\n"
-           "<pose type=\"Structure\"><rotation type=\"Structure\">" +
-           floats({{"w", q[0]}, {"x", q[1]}, {"y", q[2]}, {"z", q[3]}}) +
-           "</rotation><translation type=\"Structure\">" +
-           floats({{"x", t[0]}, {"y", t[1]}, {"z", t[2]}}) +
-           "</translation></pose>\n"
-           "<cartesianBounds type=\"Structure\">" +
+    const bool framed = scan.frame >= 0;
+    std::string xml = "<vectorChild type=\"Structure\">\n<guid type=\"String\"><![CDATA[" +
+                      scan.guid + "]]></guid>\n<name type=\"String\"><![CDATA[" +
+                      (framed ? "frame " + std::to_string(scan.frame) : std::string("points")) +
+                      "]]></name>\n";
+    if (framed) {
+      xml += "<pose type=\"Structure\"><rotation type=\"Structure\">" +
+             floats({{"w", q[0]}, {"x", q[1]}, {"y", q[2]}, {"z", q[3]}}) +
+             "</rotation><translation type=\"Structure\">" +
+             floats({{"x", t[0]}, {"y", t[1]}, {"z", t[2]}}) + "</translation></pose>\n";
+    }
+    xml += "<cartesianBounds type=\"Structure\">" +
            floats({{"xMinimum", b[0]},
                    {"xMaximum", b[1]},
                    {"yMinimum", b[2]},
@@ -308,21 +333,25 @@ class E57Writer final : public PointWriter {
                      {"colorGreenMaximum", 255},
                      {"colorBlueMinimum", 0},
                      {"colorBlueMaximum", 255}}) +
-           "</colorLimits>\n"
-           "<indexBounds type=\"Structure\">" +
-           integers({{"rowMinimum", 0},
-                     {"rowMaximum", scan.sizeY - 1},
-                     {"columnMinimum", 0},
-                     {"columnMaximum", scan.sizeX - 1}}) +
-           "</indexBounds>\n"
-           "<points type=\"CompressedVector\" fileOffset=\"" +
-           std::to_string(scan.sectionAt) + "\" recordCount=\"" + std::to_string(scan.count) +
+           "</colorLimits>\n";
+    if (framed) {
+      xml += "<indexBounds type=\"Structure\">" +
+             integers({{"rowMinimum", 0},
+                       {"rowMaximum", scan.sizeY - 1},
+                       {"columnMinimum", 0},
+                       {"columnMaximum", scan.sizeX - 1}}) +
+             "</indexBounds>\n";
+    }
+    xml += "<points type=\"CompressedVector\" fileOffset=\"" + std::to_string(scan.sectionAt) +
+           "\" recordCount=\"" + std::to_string(scan.count) +
            "\">\n<prototype type=\"Structure\">"
            "<cartesianX type=\"Float\" precision=\"single\"/>"
            "<cartesianY type=\"Float\" precision=\"single\"/>"
            "<cartesianZ type=\"Float\" precision=\"single\"/>" +
-           prototype("colorRed", 255) + prototype("colorGreen", 255) + prototype("colorBlue", 255) +
-           prototype("rowIndex", scan.sizeY - 1) + prototype("columnIndex", scan.sizeX - 1) +
+           prototype("colorRed", 255) + prototype("colorGreen", 255) + prototype("colorBlue", 255);
+    if (scan.colourFlags) xml += prototype("isColorInvalid", 1);
+    if (framed) xml += prototype("rowIndex", scan.sizeY - 1) + prototype("columnIndex", scan.sizeX - 1);
+    return xml +
            "</prototype>\n"
            "<codecs type=\"Vector\" allowHeterogeneousChildren=\"1\"></codecs>\n"
            "</points>\n</vectorChild>\n";
@@ -330,6 +359,7 @@ class E57Writer final : public PointWriter {
 
   PagedStream pages_;
   std::vector<Scan> scans_;
+  int unframed_ = 0;  // blocks without a frame: one scan at most
   Fnv fileHash_;
   std::vector<unsigned char> packet_;
 };

@@ -30,6 +30,8 @@ struct PointBlock {
   const float* xyz = nullptr;         // point i at xyz[3i], xyz[3i + 1], xyz[3i + 2]
   const std::uint8_t* rgb = nullptr;  // its colour bytes at rgb[3i], rgb[3i + 1], rgb[3i + 2]
   std::size_t count = 0;
+  // Where points without a colour are kept: 1 for each such point (its rgb black), else 0.
+  const std::uint8_t* colourless = nullptr;
   // The frame the points come from: -1 for points without a frame's structure.
   int frame = -1;
   int sizeX = 0, sizeY = 0;      // the frame's pixel grid

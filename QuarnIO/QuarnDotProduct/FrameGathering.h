@@ -4,6 +4,7 @@
 // compute every point by the same instructions.
 
 #include <optional>
+#include <type_traits>
 
 #include <DotProductAPI.h>  // scanner/, or the vendor's own with QUARN_VENDOR_SDK_DIR
 #include "pose/FlatRigidTransform.h"
@@ -16,6 +17,13 @@ inline std::optional<FlatRigidTransform> frameToGlobalTransform(const PoseArray&
   return FlatRigidTransform(frameTransform->inverse());
 }
 
+// Whether a sink has `bool uncoloured()`: see gatherFramePixels.
+template <class Sink, class = void>
+struct SeesUncoloured : std::false_type {};
+template <class Sink>
+struct SeesUncoloured<Sink, std::void_t<decltype(std::declval<Sink&>().uncoloured())>>
+    : std::true_type {};
+
 // Hands every pixel of the current frame that has a point and a colour, x outer, y inner, to
 // `sink`: its point in output coordinates, globalToOutput * float(frameToGlobal * p) rounded
 // to single precision, and its three colour bytes, then the point as the SDK gave it and its
@@ -23,6 +31,9 @@ inline std::optional<FlatRigidTransform> frameToGlobalTransform(const PoseArray&
 //   bool room();  // asked before each point; false stops the frame
 //   void add(float x, float y, float z, unsigned char c0, unsigned char c1, unsigned char c2,
 //            float px, float py, float pz, int pixelX, int pixelY);
+// and may provide
+//   bool uncoloured();  // a pixel with a point but no colour: true to add it next, black
+// to see those pixels too; the plug-in's has none and skips them.
 // False when the sink had no room.
 template <class Sink>
 inline bool gatherFramePixels(DotProductAPI& sdk, int sizeX, int sizeY,
@@ -38,7 +49,14 @@ inline bool gatherFramePixels(DotProductAPI& sdk, int sizeX, int sizeY,
       float px, py, pz;
       if (sdk.getCartesianAtPixel(x, y, px, py, pz) != 0) continue;
       unsigned char c0, c1, c2;
-      if (sdk.getColourAtPixel(x, y, c0, c1, c2) != 0) continue;
+      if (sdk.getColourAtPixel(x, y, c0, c1, c2) != 0) {
+        if constexpr (SeesUncoloured<Sink>::value) {
+          if (!sink.uncoloured()) continue;
+          c0 = c1 = c2 = 0;
+        } else {
+          continue;
+        }
+      }
       if (!sink.room()) return false;
 
       double q[3], r[3];

@@ -139,11 +139,11 @@ class ScanSession {
     return kinds;
   }
 
-  // The pixels the plug-in turns into columns, those with a point and a colour, of all frames.
-  std::int64_t pixelsWithPointAndColour() {
-    std::int64_t count = 0;
-    for (int f = 0; f < frameCount_; ++f) count += pixelKinds(f, 0).withBoth;
-    return count;
+  // The kinds of all frames' pixels; withBoth are those the plug-in turns into columns.
+  PixelKinds pixelKinds() {
+    PixelKinds kinds;
+    for (int f = 0; f < frameCount_; ++f) kinds += pixelKinds(f, 0);
+    return kinds;
   }
 
  private:

@@ -13,14 +13,19 @@ namespace quarn {
 namespace {
 
 // A frame's points and colours (and with kMeasured, each point as the SDK gave it and its
-// pixel), appended to its vectors. They start with the size the last frame left and grow, so a
-// frame takes memory for the points it has, not for its pixels.
+// pixel; with `keepUncoloured`, the points without a colour too, flagged), appended to its
+// vectors. They start with the size the last frame left and grow, so a frame takes memory for
+// the points it has, not for its pixels.
 template <bool kMeasured>
 class FrameSink {
  public:
-  FrameSink(Frame& frame, std::uint64_t pixels) : frame_(frame), pixels_(pixels) {
+  FrameSink(Frame& frame, std::uint64_t pixels, bool keepUncoloured)
+      : frame_(frame), pixels_(pixels), keepUncoloured_(keepUncoloured) {
+    frame.uncoloured = 0;
+    if (!keepUncoloured) frame.colourless.clear();
     std::size_t size = std::min(frame.points.size(), frame.colours.size()) / 3;
     if (kMeasured) size = std::min({size, frame.measured.size() / 3, frame.pixels.size() / 2});
+    if (keepUncoloured) size = std::min(size, frame.colourless.size());
     at(0);
     end_ = point_ + 3 * size;
   }
@@ -28,6 +33,12 @@ class FrameSink {
   bool room() {
     if (point_ == end_) grow();
     return true;
+  }
+
+  bool uncoloured() {
+    ++frame_.uncoloured;
+    nextUncoloured_ = true;
+    return keepUncoloured_;
   }
 
   void add(float x, float y, float z, unsigned char c0, unsigned char c1, unsigned char c2,
@@ -40,6 +51,8 @@ class FrameSink {
     colour_[2] = c2;
     point_ += 3;
     colour_ += 3;
+    if (keepUncoloured_) *colourless_++ = nextUncoloured_;
+    nextUncoloured_ = false;
     if (!kMeasured) return;
     measured_[0] = px;
     measured_[1] = py;
@@ -59,6 +72,7 @@ class FrameSink {
   void at(std::size_t points) {
     point_ = frame_.points.data() + 3 * points;
     colour_ = frame_.colours.data() + 3 * points;
+    colourless_ = frame_.colourless.data() + (keepUncoloured_ ? points : 0);
     measured_ = frame_.measured.data() + (kMeasured ? 3 * points : 0);
     pixel_ = frame_.pixels.data() + (kMeasured ? 2 * points : 0);
   }
@@ -66,6 +80,7 @@ class FrameSink {
   void resize(std::size_t points) {
     frame_.points.resize(3 * points);
     frame_.colours.resize(3 * points);
+    if (keepUncoloured_) frame_.colourless.resize(points);
     if (!kMeasured) return;
     frame_.measured.resize(3 * points);
     frame_.pixels.resize(2 * points);
@@ -84,9 +99,12 @@ class FrameSink {
 
   Frame& frame_;
   const std::uint64_t pixels_;
+  const bool keepUncoloured_;
+  bool nextUncoloured_ = false;
   float* point_;
   float* end_;
   std::uint8_t* colour_;
+  std::uint8_t* colourless_;
   float* measured_;
   std::int32_t* pixel_;
 };
@@ -143,14 +161,14 @@ void FrameReader::read(int f, Frame& frame) {
 
   const auto pixels = static_cast<std::uint64_t>(framePixels(header.sizeX, header.sizeY));
   if (keepMeasured_) {
-    FrameSink<true> sink(frame, pixels);
+    FrameSink<true> sink(frame, pixels, keepUncoloured_);
     gatherFramePixels(session_->sdk(), header.sizeX, header.sizeY, *frameToGlobal, globalToOutput_,
                       sink);
     sink.finish();
   } else {
     frame.measured.clear();
     frame.pixels.clear();
-    FrameSink<false> sink(frame, pixels);
+    FrameSink<false> sink(frame, pixels, keepUncoloured_);
     gatherFramePixels(session_->sdk(), header.sizeX, header.sizeY, *frameToGlobal, globalToOutput_,
                       sink);
     sink.finish();
@@ -188,9 +206,10 @@ std::uint64_t FrameReader::countPoints(int f) {
       float px = 0, py = 0, pz = 0;
       unsigned char c0, c1, c2;
       const bool point = session_->sdk().getCartesianAtPixel(x, y, px, py, pz) == 0;
-      const bool both = point & (session_->sdk().getColourAtPixel(x, y, c0, c1, c2) == 0);
-      exact &= !both || (harmless(px) & harmless(py) & harmless(pz));
-      count += both;
+      const bool colour = session_->sdk().getColourAtPixel(x, y, c0, c1, c2) == 0;
+      const bool kept = point & (colour | keepUncoloured_);
+      exact &= !kept || (harmless(px) & harmless(py) & harmless(pz));
+      count += kept;
     }
   }
   if (exact) return count;

@@ -47,6 +47,7 @@ struct UninitialisedAllocator : std::allocator<T> {
 
 // One frame's pixels that have both a point and a colour, x outer, y inner, non-finite points
 // included: the plug-in's columns. What a user gets keeps the finite ones (FinitePoints.h).
+// A reader that keeps the pixels with a point but no colour has them among the others, black.
 struct Frame {
   int index = -1;
   int sizeX = 0;  // as the SDK reports them
@@ -60,6 +61,9 @@ struct Frame {
   // pixel's x, y.
   std::vector<float, UninitialisedAllocator<float>> measured;
   std::vector<std::int32_t, UninitialisedAllocator<std::int32_t>> pixels;
+  // Where the reader keeps them, 1 for each point without a colour, else 0.
+  std::vector<std::uint8_t, UninitialisedAllocator<std::uint8_t>> colourless;
+  std::uint64_t uncoloured = 0;  // pixels with a point but no colour, kept or not
 
   std::size_t size() const { return colours.size() / 3; }
 };
@@ -84,6 +88,8 @@ class FrameReader {
   int frameCount() const { return frameCount_; }
   // read() also fills each frame's measured points and pixels.
   void keepMeasured(bool keep) { keepMeasured_ = keep; }
+  // read() also keeps the pixels with a point but no colour (and countPoints() counts them).
+  void keepUncoloured(bool keep) { keepUncoloured_ = keep; }
   // The scan's raw pose values and T_g_r, the rigid transform the plug-in makes of them.
   const PoseArray& globalPose() const { return globalPose_; }
   const TooN::SE3<double>& globalTransform() const { return globalTransform_; }
@@ -117,6 +123,7 @@ class FrameReader {
   std::unique_ptr<ScanSession> session_;
   int frameCount_;
   bool keepMeasured_ = false;
+  bool keepUncoloured_ = false;
   PoseArray globalPose_{};
   TooN::SE3<double> globalTransform_;
   FlatRigidTransform globalToOutput_;

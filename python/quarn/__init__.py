@@ -8,7 +8,8 @@
     quarn.convert("out/sample.scan", "out/sample.pcd")  # quarn import's bytes
 
 A point is a pixel with a point and a colour whose three coordinates are finite: read, frames
-and convert hand out the same points.
+and convert hand out the same points. With keep_uncoloured=True they also hand out the pixels
+with a finite point but no colour, black, flagged in `uncoloured`.
 """
 
 import errno
@@ -72,19 +73,23 @@ def _path(value, name):  # as open() takes it: str, bytes or os.PathLike; the fi
                         f"{type(value).__name__}") from None
 
 
-def read(path, plugin=None, quiet=False):
+def read(path, plugin=None, quiet=False, keep_uncoloured=False):
     """Reads the scan at `path` through the plug-in (by default default_plugin()).
 
     Returns a Scan whose points (n x 3 float64) and colours (n x 3 uint8) are the scan's n
     points (pixels with a point and a colour, all three coordinates finite), viewed in place in
     the plug-in's output (moved up in place where a non-finite point is left out); transform is 4 x 4 and pixels the scan's
     pixel count. A Scan pickles as copies of its arrays. quiet=True mutes the plug-in's console
-    lines for this read (what Python threads print still shows). Raises ScanError (an OSError)
-    with the reason when it cannot be read, TypeError for an argument that is not a path.
+    lines for this read (what Python threads print still shows). keep_uncoloured=True also
+    keeps the pixels with a finite point but no colour, in their place among the others, black,
+    and True in uncoloured (n bool; all False otherwise); the plug-in leaves them out, so the
+    scan is then read frame by frame, without it, into arrays of the same size. Raises
+    ScanError (an OSError) with the reason when it cannot be read, TypeError for an argument
+    that is not a path.
     """
     path = _path(path, "path")
     plugin = default_plugin() if plugin is None else _path(plugin, "plugin")
-    return _quarn.read(path, plugin, bool(quiet))
+    return _quarn.read(path, plugin, bool(quiet), bool(keep_uncoloured))
 
 
 class Frame:
@@ -94,23 +99,25 @@ class Frame:
     frame's points (pixels with both, finite), x outer and y inner, already in the scan's
     output coordinates, exactly as read() gives them. pose (4 x 4 float64): the homogeneous matrix
     (rotation block, translation in column 3, last row 0 0 0 1) that maps the frame's own
-    coordinates into the output's, so pose[:3, 3] is where the scanner stood. A Frame pickles
+    coordinates into the output's, so pose[:3, 3] is where the scanner stood. uncoloured (m
+    bool): the points without a colour, kept by frames(keep_uncoloured=True). A Frame pickles
     as its arrays.
     """
 
-    __slots__ = ("index", "points", "colours", "pose")
+    __slots__ = ("index", "points", "colours", "pose", "uncoloured")
 
-    def __init__(self, index, points, colours, pose):
+    def __init__(self, index, points, colours, pose, uncoloured=None):
         self.index, self.points, self.colours, self.pose = index, points, colours, pose
+        self.uncoloured = _numpy.zeros(len(points), bool) if uncoloured is None else uncoloured
 
     def __repr__(self):
         return f"<quarn.Frame {self.index}: {len(self.points)} points>"
 
     def __reduce__(self):
-        return Frame, (self.index, self.points, self.colours, self.pose)
+        return Frame, (self.index, self.points, self.colours, self.pose, self.uncoloured)
 
 
-def frames(path, quiet=False):
+def frames(path, quiet=False, keep_uncoloured=False):
     """The frames of the scan at `path`, as an iterator of Frames, one frame's memory at a time.
 
     Their points and colours, concatenated in order, are read(path)'s to the bit: each frame's
@@ -120,9 +127,10 @@ def frames(path, quiet=False):
     is refused (singular, mirrored or not finite) raises it when that frame is next, and the next call goes on with the
     frame after. Frames print nothing, so quiet (accepted as read() accepts it) mutes nothing.
     The GIL is released while a frame is read; one iterator serves one thread at a time.
+    keep_uncoloured=True also keeps the points without a colour, as read() does.
     """
     del quiet  # nothing to mute
-    return Frames(_path(path, "path"), Frame)
+    return Frames(_path(path, "path"), Frame, bool(keep_uncoloured))
 
 
 def trajectory(path):
@@ -135,17 +143,21 @@ def trajectory(path):
     return _quarn.trajectory(_path(path, "path"))
 
 
-def convert(scan, output, preview=None, stream=None, plugin=None, format=None):
+def convert(scan, output, preview=None, stream=None, plugin=None, format=None,
+            keep_uncoloured=False, voxel=None):
     """Converts the scan at `scan` to the point file `output` as `quarn import` does, byte for
     byte: PLY, PCD, XYZ, E57 or LAS by its extension or by `format` ("ply", "pcd", "xyz", "e57",
     "las"; for "-" and names without one), and a PNG picture at `preview` when given.
 
     stream=None reads the scan through the plug-in (by default default_plugin()), or frame by
     frame when that does not fit in memory; True always frame by frame, False always through
-    the plug-in. The output is written complete or not at all, by quarn's rules for a user's
-    files (links followed, a FIFO or device written straight through, "-" standard output).
-    Returns a dict: frames, pixels, points (written), non_finite (left out) and
-    frame_by_frame. The plug-in's console lines are muted. Raises ScanError for the scan,
+    the plug-in. keep_uncoloured=True also writes the points without a colour (black; E57 marks
+    them), read frame by frame. voxel=SIZE writes one point per occupied cube of SIZE metres
+    (the mean point and colour of each), as quarn import --voxel. The output is written
+    complete or not at all, by quarn's rules for a user's files (links followed, a FIFO or
+    device written straight through, "-" standard output). Returns a dict: frames, pixels,
+    points (written), non_finite (left out), without_colour (pixels with a point but no
+    colour, kept or not) and frame_by_frame. The plug-in's console lines are muted. Raises ScanError for the scan,
     OSError for an output ("cannot write PATH: reason"), ValueError for a request that cannot
     be done (an unknown extension, an output that is the scan).
     """
@@ -153,7 +165,8 @@ def convert(scan, output, preview=None, stream=None, plugin=None, format=None):
     return _quarn.convert(_path(scan, "scan"), _path(output, "output"),
                           b"" if preview is None else _path(preview, "preview"),
                           _path(default_plugin() if plugin is None else plugin, "plugin"), read,
-                          format or "")
+                          format or "", bool(keep_uncoloured),
+                          None if voxel is None else float(voxel))
 
 
 def _to_open3d(self):

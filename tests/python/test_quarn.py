@@ -262,44 +262,90 @@ ODD = {  # each scan's frames, with identity rotations: a point comes out as flo
 }
 
 
+def kept(frames, keep):  # the points (with their colours and flags) every path hands out
+    with np.errstate(over="ignore"):  # moved in double precision, rounded to single
+        px = [np.array([((x - t, y, z), f, c) for x, y, z, f, c in p], PIXEL) for _, _, p, t in frames]
+    pixels = np.concatenate(px or [np.zeros(0, PIXEL)])
+    wanted = pixels[pixels["flags"] & (1 if keep else 3) == (1 if keep else 3)]
+    finite = wanted[np.isfinite(wanted["xyz"]).all(1)]
+    uncoloured = finite["flags"] & 2 == 0
+    rgb = np.where(uncoloured[:, None], 0, finite["colour"]).astype("u1")
+    return finite["xyz"] + np.float32(0), rgb, uncoloured, len(wanted) - len(finite)  # -0 comes out +0
+
+
+def voxels(xyz, rgb, uncoloured, size):  # cell means in the order cells are first met
+    cells, first, inverse = np.unique(np.floor(xyz.astype(np.float64) / size), axis=0, return_index=True, return_inverse=True)
+    order, inverse = np.argsort(first), inverse.ravel()
+    sums, colours = np.zeros((len(cells), 3)), np.zeros((len(cells), 3))
+    np.add.at(sums, inverse, xyz.astype(np.float64))
+    np.add.at(colours, inverse[~uncoloured], rgb[~uncoloured].astype(np.float64))
+    n, coloured = np.bincount(inverse, minlength=len(cells)), np.bincount(inverse[~uncoloured], minlength=len(cells))
+    mean = np.floor(colours / np.maximum(coloured, 1)[:, None] + 0.5)
+    return (sums / n[:, None]).astype("<f4")[order], mean.astype("u1")[order]
+
+
 @pytest.mark.parametrize("frames", ODD.values(), ids=ODD.keys())
 def test_every_path_hands_out_the_same_finite_points(tmp_path, frames, capfd):
     scan = tmp_path / "odd.scan"
     write_scan(scan, frames)
-    with np.errstate(over="ignore"):  # moved in double precision, rounded to single
-        px = [np.array([((x - t, y, z), f, c) for x, y, z, f, c in p], PIXEL) for _, _, p, t in frames]
-    both = np.concatenate(px or [np.zeros(0, PIXEL)])
-    both = both[both["flags"] & 3 == 3]
-    finite = both[np.isfinite(both["xyz"]).all(1)]
-    xyz, rgb, left = finite["xyz"] + np.float32(0), finite["colour"], len(both) - len(finite)  # -0 comes out +0
-    got, reports = {}, set()
-    for ext, parse in ((".ply", read_ply), (".pcd", read_pcd), (".xyz", read_xyz)):
-        for how in ([], ["--stream"]):
-            out, preview = tmp_path / f"out{len(how)}{ext}", ["--preview", tmp_path / f"{len(how)}.png"]
-            run = subprocess.run([os.environ["QUARN_TOOL"], "import", scan, "-o", out, *how, *preview[:2 * (ext == ".ply")]],
-                                 capture_output=True, text=True)
-            assert run.returncode == 0, run.stderr
-            reports.add("".join(re.findall(r"^(?:frames|pixels|points|bounds|  ) .*\n", run.stdout, re.M)))
-            got[f"import {ext} {how}"] = parse(out.read_bytes())
-        assert (tmp_path / f"out0{ext}").read_bytes() == (tmp_path / f"out1{ext}").read_bytes(), ext
-    assert len(reports) == 1 and (f"\n        {left} with a non-finite coordinate left out\n" in reports.pop()) == (left > 0)
-    assert (tmp_path / "0.png").read_bytes() == (tmp_path / "1.png").read_bytes(), "previews differ"
-    run, fifo = through_fifo(tmp_path / "fifo.pcd", [os.environ["QUARN_TOOL"], "import", scan, "-o", tmp_path / "fifo.pcd", "--stream"])
-    assert run.returncode == 0 and fifo == (tmp_path / "out0.pcd").read_bytes(), run.stderr  # counted first
-    for stream in (None, True):
-        report = quarn.convert(scan, tmp_path / f"c{stream}.ply", stream=stream)
-        assert report["points"] == len(xyz) and report["non_finite"] == left, report
-        assert (tmp_path / f"c{stream}.ply").read_bytes() == (tmp_path / "out0.ply").read_bytes()
-    s, fs = quarn.read(scan, quiet=True), [*quarn.frames(scan)]
-    assert not len(xyz) or isinstance(s.points.base, quarn.Scan), "read copied its points"
-    got["read"] = s.points, s.colours
-    got["frames"] = (np.concatenate([f.points for f in fs]), np.concatenate([f.colours for f in fs])) if fs else (s.points, s.colours)
-    for path, (p, c) in got.items():
-        assert same(np.asarray(p, "<f8"), xyz.astype("<f8")) and same(np.asarray(c, "u1"), rgb), path
-    assert s.pixels == sum(sx * sy for sx, sy, _, _ in frames) and len(fs) == len(frames)
+    flags = [f for _, _, p, _ in frames for _, _, _, f, _ in p]
+    without = flags.count(1)  # a point but no colour
+    for keep in (False, True):
+        xyz, rgb, uncoloured, left = kept(frames, keep)
+        k, got, reports = ["--keep-uncoloured"] * keep, {}, set()
+        for ext, parse in ((".ply", read_ply), (".pcd", read_pcd), (".xyz", read_xyz)):
+            for how in ([], ["--stream"]):
+                out, preview = tmp_path / f"out{len(how)}{ext}", ["--preview", tmp_path / f"{len(how)}.png"]
+                run = subprocess.run([os.environ["QUARN_TOOL"], "import", scan, "-o", out, *how, *k,
+                                      *preview[:2 * (ext == ".ply")]], capture_output=True, text=True)
+                assert run.returncode == 0, run.stderr
+                reports.add("".join(re.findall(r"^(?:frames|pixels|points|bounds|  ) .*\n", run.stdout, re.M)))
+                got[f"import {ext} {how}"] = parse(out.read_bytes())
+            assert (tmp_path / f"out0{ext}").read_bytes() == (tmp_path / f"out1{ext}").read_bytes(), ext
+        report = reports.pop()
+        assert not reports and (f"\n        {left} with a non-finite coordinate left out\n" in report) == (left > 0)
+        told = f"        {without} points without a colour " + ("kept\n" if keep else "left out (--keep-uncoloured keeps them)\n")
+        assert (told in report) == (without > 0), report
+        assert (tmp_path / "0.png").read_bytes() == (tmp_path / "1.png").read_bytes(), "previews differ"
+        run, fifo = through_fifo(tmp_path / f"fifo{keep}.pcd", [os.environ["QUARN_TOOL"], "import", scan, "-o",
+                                                               tmp_path / f"fifo{keep}.pcd", "--stream", *k])
+        assert run.returncode == 0 and fifo == (tmp_path / "out0.pcd").read_bytes(), run.stderr  # counted first
+        for stream in (None, True):
+            report = quarn.convert(scan, tmp_path / f"c{stream}.ply", stream=stream, keep_uncoloured=keep)
+            assert (report["points"], report["non_finite"], report["without_colour"]) == (len(xyz), left, without)
+            assert (tmp_path / f"c{stream}.ply").read_bytes() == (tmp_path / "out0.ply").read_bytes()
+        s, fs = quarn.read(scan, quiet=True, keep_uncoloured=keep), [*quarn.frames(scan, keep_uncoloured=keep)]
+        assert keep or not len(xyz) or isinstance(s.points.base, quarn.Scan), "read copied its points"
+        got["read"], got["frames"] = (s.points, s.colours), (s.points, s.colours)
+        if fs:
+            got["frames"] = (np.concatenate([f.points for f in fs]), np.concatenate([f.colours for f in fs]))
+            assert np.array_equal(np.concatenate([f.uncoloured for f in fs]), uncoloured)
+        for path, (p, c) in got.items():
+            assert same(np.asarray(p, "<f8"), xyz.astype("<f8")) and same(np.asarray(c, "u1"), rgb), path
+        assert np.array_equal(s.uncoloured, uncoloured) and np.array_equal(pickle.loads(pickle.dumps(s)).uncoloured, uncoloured)
+        assert s.pixels == sum(sx * sy for sx, sy, _, _ in frames) and len(fs) == len(frames)
+        # Thinned: numpy's cell means, the same bytes whole and streamed; no cell number past 2^62.
+        if np.abs(xyz).max(initial=0) / 0.5 >= 2.0**62:
+            with pytest.raises(quarn.ScanError, match="beyond what a grid of 0.5 m cells can number"):
+                quarn.convert(scan, tmp_path / "v.ply", keep_uncoloured=keep, voxel=0.5)
+            continue
+        for stream in (False, True)[keep:]:
+            quarn.convert(scan, tmp_path / f"v{stream}.ply", stream=stream, keep_uncoloured=keep, voxel=0.5)
+        assert all(same(a, b) for a, b in zip(read_ply((tmp_path / "vTrue.ply").read_bytes()),
+                                              voxels(xyz, rgb, uncoloured, 0.5))), "voxel means differ"
+        assert keep or (tmp_path / "vTrue.ply").read_bytes() == (tmp_path / "vFalse.ply").read_bytes()
     info = json.loads(subprocess.run([os.environ["QUARN_TOOL"], "info", "--json", scan], capture_output=True).stdout)
-    assert info["total"]["with_both"] == len(both) and info["total"]["pixels"] == s.pixels, info["total"]
+    assert info["total"]["with_both"] == flags.count(3) and info["total"]["with_point"] - flags.count(3) == without
     capfd.readouterr()
+
+
+def test_voxel_means_of_the_sample_are_numpys(d, tmp_path):
+    for keep in (False, True):
+        s = quarn.read(d / "s.scan", quiet=True, keep_uncoloured=keep)
+        report = quarn.convert(d / "s.scan", tmp_path / "v.ply", keep_uncoloured=keep, voxel=0.1)
+        want = voxels(s.points.astype("<f4"), s.colours, s.uncoloured, 0.1)
+        assert report["points"] == len(want[0]) < len(s.points) / 8 and s.uncoloured.any() == keep
+        assert all(same(a, b) for a, b in zip(read_ply((tmp_path / "v.ply").read_bytes()), want))
 
 
 def test_names_as_str_bytes_and_paths_and_not_utf8(d, tmp_path):

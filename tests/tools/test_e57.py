@@ -152,6 +152,24 @@ def test_the_same_bytes_streamed_whole_and_through_a_pipe(d, tmp_path):
     assert (tmp_path / "streamed.e57").read_bytes() == (d / "s.e57").read_bytes()
 
 
+def test_kept_uncoloured_marked_and_a_thinned_cloud_one_scan_without_pose_or_grid(d, tmp_path):
+    run("import", d / "empty.scan", "-o", tmp_path / "k.e57", "--keep-uncoloured")
+    _, scans = read_e57(tmp_path / "k.e57")
+    for (_, v, maxima), g in zip(scans, frames(d / "empty.scan")[0][1:], strict=True):
+        pixels = g.ravel()[(g.ravel()["flags"] & 1 == 1) & np.isfinite(g.ravel()["xyz"]).all(1)]
+        assert maxima["isColorInvalid"] == 1 and np.array_equal(v["isColorInvalid"], pixels["flags"] == 1)
+        rgb = np.stack([v["colorRed"], v["colorGreen"], v["colorBlue"]], 1)
+        assert np.array_equal(rgb, np.where((pixels["flags"] == 1)[:, None], 0, pixels["rgb"]))
+    for name in ("v.e57", "v.ply"):
+        run("import", d / "s.scan", "-o", tmp_path / name, "--voxel", "0.25", "--keep-uncoloured")
+    _, [(scan, v, maxima)] = read_e57(tmp_path / "v.e57")
+    ply = read_ply(tmp_path / "v.ply")
+    assert scan.findtext(NS + "name") == "points" and scan.find(NS + "pose") is None and scan.find(NS + "indexBounds") is None
+    assert list(maxima)[6:] == ["isColorInvalid"] and v["isColorInvalid"].any()
+    assert np.stack([v["cartesianX"], v["cartesianY"], v["cartesianZ"]], 1).tobytes() == ply["xyz"].tobytes()
+    assert np.array_equal(np.stack([v["colorRed"], v["colorGreen"], v["colorBlue"]], 1), ply["rgb"])
+
+
 @pytest.mark.skipif(not (NPM / "node_modules/web-e57").is_dir(), reason="web-e57 not installed in build/npm")
 def test_web_e57_reads_the_points_and_poses(d):
     script = "import {readFileSync} from 'fs'; import {convertE57} from 'web-e57';" \
@@ -161,3 +179,9 @@ def test_web_e57_reads_the_points_and_poses(d):
     got, ply = np.loadtxt(text.splitlines()), read_ply(d / "s.ply")
     assert np.array_equal(got[:, 3:], ply["rgb"])
     assert within(ply["xyz"], got[:, :3], frames(d / "s.scan")[1], got[:, :3])
+    for name in ("v.e57", "v.ply"):  # a thinned cloud: its points as they are
+        run("import", d / "s.scan", "-o", d / name, "--voxel", "0.25")
+    text = subprocess.run(["/usr/bin/node", "--experimental-wasm-modules", "--input-type=module", "-e", script,
+                           d / "v.e57"], cwd=NPM, check=True, capture_output=True, text=True).stdout
+    got, ply = np.loadtxt(text.splitlines()), read_ply(d / "v.ply")
+    assert np.array_equal(got[:, 3:], ply["rgb"]) and np.allclose(got[:, :3], ply["xyz"], rtol=0, atol=1e-6)

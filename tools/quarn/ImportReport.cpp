@@ -21,8 +21,18 @@ void printImportReport(std::ostream& out, const ConversionReport& report, const 
   if (report.pixels > 0)
     out << " (" << formatted("%.1f", 100.0 * report.points / report.pixels) << " %)";
   out << '\n';
+  if (report.voxel) {
+    out << "        one for each " << formatted("%g", *report.voxel) << " m cell of "
+        << report.voxelPoints << " points\n";
+  }
   if (report.nonFinite > 0)
     out << "        " << report.nonFinite << " with a non-finite coordinate left out\n";
+  if (report.withoutColour > 0 && report.keptUncoloured) {
+    out << "        " << report.withoutColour << " points without a colour kept\n";
+  } else if (report.withoutColour > 0) {
+    out << "        " << report.withoutColour
+        << " points without a colour left out (--keep-uncoloured keeps them)\n";
+  }
   out << "bounds ";
   if (bounds.empty()) out << " no points";
   for (std::size_t i = 0; i < 3 && !bounds.empty(); ++i) {

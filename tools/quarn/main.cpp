@@ -152,6 +152,15 @@ int main(int argc, char** argv) {
       ->check(CLI::IsMember(pointFormatNames(), CLI::ignore_case));
   importCommand->add_option("--preview", import.preview, "A PNG picture of the cloud to write")
       ->check(kFileName);
+  importCommand->add_flag("--keep-uncoloured", import.keepUncoloured,
+                          "Also write the points without a colour: black, marked as such in E57 "
+                          "(read frame by frame, without the plug-in)");
+  importCommand
+      ->add_option("--voxel", import.voxel,
+                   "Thin the points to one per occupied cube of SIZE metres (a grid from the "
+                   "origin): the mean point and colour of each")
+      ->type_name("SIZE")
+      ->check(CLI::PositiveNumber);
   importCommand->add_flag("--quiet", quiet,
                           "No progress line (it shows only where standard error is a terminal)");
   CLI::Option* streamFlag =
@@ -191,9 +200,12 @@ int main(int argc, char** argv) {
       if (!pluginOption.empty()) {
         output::checkDistinctFiles({import.scan, pluginOption}, {import.output});
         const PointFormat& format = pointFormatOf(import.output, import.format);
-        if (format.keepsFrames)
+        if (format.keepsFrames && !import.voxel)
           throw std::invalid_argument(std::string("--plugin: ") + format.name +
                                       " is read frame by frame, without the plug-in");
+        if (import.keepUncoloured)
+          throw std::invalid_argument(
+              "--plugin: --keep-uncoloured is read frame by frame, without the plug-in");
       }
       import.plugin = pluginOption.empty()
                           ? pathToUtf8(defaultPluginPath(executablePath(arguments.at(0))))

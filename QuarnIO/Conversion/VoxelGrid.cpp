@@ -1,0 +1,138 @@
+#include "VoxelGrid.h"
+
+#include <cmath>
+#include <stdexcept>
+#include <string>
+
+#include "PoseText.h"
+#include "ScanReasons.h"
+
+namespace quarn {
+
+namespace {
+
+constexpr double kMaxCell = 4611686018427387904.0;  // 2^62
+
+// splitmix64's finaliser over the three cell numbers: neighbouring cells land far apart.
+std::uint64_t hashOf(const std::int64_t key[3]) {
+  std::uint64_t h = 0;
+  for (int axis = 0; axis < 3; ++axis) {
+    h ^= static_cast<std::uint64_t>(key[axis]) + 0x9E3779B97F4A7C15u + (h << 6) + (h >> 2);
+    h ^= h >> 30;
+    h *= 0xBF58476D1CE4E5B9u;
+    h ^= h >> 27;
+    h *= 0x94D049BB133111EBu;
+    h ^= h >> 31;
+  }
+  return h;
+}
+
+// The cells' means, computed once, handed out as one chunk on every pass.
+class CellSource final : public PointSource {
+ public:
+  CellSource(int frames, std::uint64_t pixels, std::uint64_t withoutColour)
+      : frames_(frames), pixels_(pixels), withoutColour_(withoutColour) {}
+
+  int frames() const override { return frames_; }
+  std::uint64_t pixels() const override { return pixels_; }
+  std::uint64_t withoutColour() const override { return withoutColour_; }
+
+  void pass(const std::function<void(PointChunk&)>& prepare,
+            const std::function<void(const PointChunk&)>& use) override {
+    if (rgb.empty()) return;
+    PointChunk chunk{xyz.data(), rgb.data(), rgb.size() / 3};
+    if (!colourless.empty()) chunk.colourless = colourless.data();
+    prepare(chunk);  // the means are finite: nothing is left out
+    use(chunk);
+  }
+
+  std::vector<std::uint64_t> countFinitePoints() override {
+    if (rgb.empty()) return {};
+    return {rgb.size() / 3};
+  }
+
+  std::vector<float> xyz;
+  std::vector<std::uint8_t> rgb, colourless;
+
+ private:
+  int frames_;
+  std::uint64_t pixels_, withoutColour_;
+};
+
+}  // namespace
+
+VoxelGrid::VoxelGrid(double size) : size_(size) {
+  if (!(size > 0) || !std::isfinite(size))
+    throw std::invalid_argument("the voxel size must be a positive number of metres");
+  rehash(1024);
+}
+
+void VoxelGrid::add(const PointChunk& chunk) {
+  flagsColour_ |= chunk.colourless != nullptr;
+  for (std::size_t i = 0; i < chunk.count; ++i) {
+    const float* p = chunk.xyz + 3 * i;
+    std::int64_t key[3];
+    for (int axis = 0; axis < 3; ++axis) {
+      const double cell = std::floor(static_cast<double>(p[axis]) / size_);
+      if (!(std::fabs(cell) < kMaxCell)) {
+        throw ScanError("a point at " + number(p[axis]) + " m is beyond what a grid of " +
+                        number(size_) + " m cells can number");
+      }
+      key[axis] = static_cast<std::int64_t>(cell);
+    }
+    Cell& cell = cells_[cellOf(key)];
+    for (int axis = 0; axis < 3; ++axis) cell.sum[axis] += p[axis];
+    ++cell.points;
+    if (chunk.colourless != nullptr && chunk.colourless[i]) continue;
+    for (int c = 0; c < 3; ++c) cell.colourSum[c] += chunk.rgb[3 * i + c];
+    ++cell.coloured;
+  }
+  points_ += chunk.count;
+}
+
+std::size_t VoxelGrid::cellOf(const std::int64_t key[3]) {
+  const std::size_t mask = slots_.size() - 1;
+  std::size_t slot = hashOf(key) & mask;
+  for (; slots_[slot] != 0; slot = (slot + 1) & mask) {
+    const std::size_t held = slots_[slot] - 1;
+    const Cell& cell = cells_[held];
+    if (cell.key[0] == key[0] && cell.key[1] == key[1] && cell.key[2] == key[2]) return held;
+  }
+  cells_.push_back(Cell{{key[0], key[1], key[2]}, {0, 0, 0}, {0, 0, 0}, 0, 0});
+  slots_[slot] = cells_.size();
+  if (2 * cells_.size() > slots_.size()) rehash(2 * slots_.size());  // a probe ends soon
+  return cells_.size() - 1;
+}
+
+void VoxelGrid::rehash(std::size_t slots) {
+  slots_.assign(slots, 0);
+  const std::size_t mask = slots - 1;
+  for (std::size_t i = 0; i < cells_.size(); ++i) {
+    std::size_t slot = hashOf(cells_[i].key) & mask;
+    while (slots_[slot] != 0) slot = (slot + 1) & mask;
+    slots_[slot] = i + 1;
+  }
+}
+
+std::unique_ptr<PointSource> VoxelGrid::takeCells(const PointSource& source) {
+  auto out = std::make_unique<CellSource>(source.frames(), source.pixels(), source.withoutColour());
+  out->xyz.reserve(3 * cells_.size());
+  out->rgb.reserve(3 * cells_.size());
+  if (flagsColour_) out->colourless.reserve(cells_.size());
+  for (const Cell& cell : cells_) {
+    const double n = static_cast<double>(cell.points);
+    for (int axis = 0; axis < 3; ++axis)
+      out->xyz.push_back(static_cast<float>(cell.sum[axis] / n));
+    for (int c = 0; c < 3; ++c) {
+      const std::uint64_t level =
+          cell.coloured == 0 ? 0 : (2 * cell.colourSum[c] + cell.coloured) / (2 * cell.coloured);
+      out->rgb.push_back(static_cast<std::uint8_t>(level));
+    }
+    if (flagsColour_) out->colourless.push_back(cell.coloured == 0);
+  }
+  cells_ = {};
+  slots_ = {};
+  return out;
+}
+
+}  // namespace quarn
