@@ -187,8 +187,9 @@ std::unique_ptr<Scan> unpickle(const py::tuple& state) {
   } else {
     std::fill_n(uncoloured.mutable_data(), uncoloured.size(), false);
   }
-  if (uncoloured.ndim() != 1 || uncoloured.shape(0) != points.shape(0) || points.ndim() != 2 || points.shape(1) != 3 || colours.ndim() != 2 ||
-      colours.shape(0) != points.shape(0) || colours.shape(1) != 3 || transform.ndim() != 2) {
+  if (uncoloured.ndim() != 1 || uncoloured.shape(0) != points.shape(0) || points.ndim() != 2 ||
+      points.shape(1) != 3 || colours.ndim() != 2 || colours.shape(0) != points.shape(0) ||
+      colours.shape(1) != 3 || transform.ndim() != 2) {
     throw py::value_error("not a pickled quarn.Scan");
   }
   auto scan = std::make_unique<Scan>();
@@ -434,8 +435,8 @@ PYBIND11_MODULE(_quarn, m) {
         "`keep_uncoloured`; raises quarn.ScanError");
 
   py::class_<Frames>(m, "Frames", "The frames of a scan, read one at a time: see quarn.frames")
-      .def(py::init<const std::string&, py::object, bool>(), py::arg("path"),
-           py::arg("make_frame"), py::arg("keep_uncoloured"))
+      .def(py::init<const std::string&, py::object, bool>(), py::arg("path"), py::arg("make_frame"),
+           py::arg("keep_uncoloured"))
       .def("__iter__", [](const py::object& self) { return self; })
       .def("__next__", &Frames::readNext)
       .def("__len__", &Frames::count, "the scan's frame count")
@@ -447,8 +448,7 @@ PYBIND11_MODULE(_quarn, m) {
         "Every frame's pose of the scan at `path`; raises quarn.ScanError");
   m.def("convert", &convert, py::arg("scan"), py::arg("output"), py::arg("preview"),
         py::arg("plugin"), py::arg("read"), py::arg("format"), py::arg("keep_uncoloured"),
-        py::arg("voxel"),
-        "Converts the scan as quarn import does; see quarn.convert");
+        py::arg("voxel"), "Converts the scan as quarn import does; see quarn.convert");
   // What an output's failure and a wrong request become in Python.
   py::register_exception_translator([](std::exception_ptr error) {
     try {

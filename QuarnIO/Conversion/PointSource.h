@@ -23,7 +23,7 @@ struct PointChunk {
   std::uint8_t* rgb;
   std::size_t count;
   std::uint8_t* colourless = nullptr;  // see PointBlock
-  std::uint64_t leftOut = 0;  // what the conversion's filter left out of it
+  std::uint64_t leftOut = 0;           // what the conversion's filter left out of it
   // From a frame source: the frame's index, grid and pose in output coordinates (16 values row
   // by row), and where asked for, the measured points and their pixels (see PointBlock).
   int frame = -1;
@@ -81,7 +81,6 @@ struct FrameSourceOptions {
 
 // The frames of `scan` read ahead on worker threads, a chunk each. Throws ScanError when the
 // scan cannot be opened.
-std::unique_ptr<PointSource> frameSource(const std::string& scan,
-                                         FrameSourceOptions options = {});
+std::unique_ptr<PointSource> frameSource(const std::string& scan, FrameSourceOptions options = {});
 
 }  // namespace quarn

@@ -161,8 +161,8 @@ ConversionReport convertScan(const ConversionRequest& request, std::ostream* log
                                 "does not hold: it is read frame by frame, without the plug-in");
   }
 
-  bool frameByFrame = request.read == ConversionRequest::Read::frames || keepsFrames ||
-                      request.keepUncoloured;
+  bool frameByFrame =
+      request.read == ConversionRequest::Read::frames || keepsFrames || request.keepUncoloured;
   if (!frameByFrame) {
     const ImportProblem problem = findImportProblem(request.scan);
     if (problem.memory && request.read == ConversionRequest::Read::automatic) {

@@ -49,14 +49,14 @@ struct ConversionRequest {
 struct ConversionReport {
   const PointFormat* format = nullptr;  // written
   int frames = 0;
-  std::uint64_t pixels = 0;     // of every frame, valid or not
-  std::uint64_t points = 0;     // written
-  std::uint64_t nonFinite = 0;  // pixels with a point (and a colour, unless kept), left out
+  std::uint64_t pixels = 0;         // of every frame, valid or not
+  std::uint64_t points = 0;         // written
+  std::uint64_t nonFinite = 0;      // pixels with a point (and a colour, unless kept), left out
   std::uint64_t withoutColour = 0;  // pixels with a point but no colour, kept or not
   bool keptUncoloured = false;
-  std::optional<double> voxel;  // the cells' size, where the points were thinned
+  std::optional<double> voxel;    // the cells' size, where the points were thinned
   std::uint64_t voxelPoints = 0;  // the points that went into the cells
-  PointBounds bounds;           // of the points written
+  PointBounds bounds;             // of the points written
   bool frameByFrame = false;
   double readSeconds = 0, writeSeconds = 0, previewSeconds = 0;
 };

@@ -121,8 +121,7 @@ std::unique_ptr<PointSource> VoxelGrid::takeCells(const PointSource& source) {
   if (flagsColour_) out->colourless.reserve(cells_.size());
   for (const Cell& cell : cells_) {
     const double n = static_cast<double>(cell.points);
-    for (int axis = 0; axis < 3; ++axis)
-      out->xyz.push_back(static_cast<float>(cell.sum[axis] / n));
+    for (int axis = 0; axis < 3; ++axis) out->xyz.push_back(static_cast<float>(cell.sum[axis] / n));
     for (int c = 0; c < 3; ++c) {
       const std::uint64_t level =
           cell.coloured == 0 ? 0 : (2 * cell.colourSum[c] + cell.coloured) / (2 * cell.coloured);

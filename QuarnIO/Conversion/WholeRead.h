@@ -22,7 +22,8 @@ void readWhole(const PluginLibrary& plugin, const std::string& scan, WholeRead& 
 
 // Counts the columns the read filled: the plug-in does not tell, and a filled column may hold
 // NaN like its tail, so the SDK's pixels with a point and a colour are counted. Also the
-// frames and the pixels with a point but no colour, which the read leaves out. Throws ScanError when the scan no longer matches the read.
+// frames and the pixels with a point but no colour, which the read leaves out. Throws ScanError
+// when the scan no longer matches the read.
 void countColumns(const std::string& scan, WholeRead& read);
 
 }  // namespace quarn

@@ -149,8 +149,8 @@ class E57Writer final : public PointWriter {
   // records in every bytestream, a multiple of 64 so that each bytestream's share ends on a
   // whole word whatever a reader's word size. No index packets.
   void writeSection(const PointBlock& block, Scan& scan) {
-    std::vector<std::pair<Field, int>> fields = {{Field::x, 32},   {Field::y, 32},
-                                                 {Field::z, 32},   {Field::red, 8},
+    std::vector<std::pair<Field, int>> fields = {{Field::x, 32},    {Field::y, 32},
+                                                 {Field::z, 32},    {Field::red, 8},
                                                  {Field::green, 8}, {Field::blue, 8}};
     if (scan.colourFlags) fields.emplace_back(Field::colourInvalid, 1);
     if (scan.frame >= 0) {
@@ -350,7 +350,8 @@ class E57Writer final : public PointWriter {
            "<cartesianZ type=\"Float\" precision=\"single\"/>" +
            prototype("colorRed", 255) + prototype("colorGreen", 255) + prototype("colorBlue", 255);
     if (scan.colourFlags) xml += prototype("isColorInvalid", 1);
-    if (framed) xml += prototype("rowIndex", scan.sizeY - 1) + prototype("columnIndex", scan.sizeX - 1);
+    if (framed)
+      xml += prototype("rowIndex", scan.sizeY - 1) + prototype("columnIndex", scan.sizeX - 1);
     return xml +
            "</prototype>\n"
            "<codecs type=\"Vector\" allowHeterogeneousChildren=\"1\"></codecs>\n"
