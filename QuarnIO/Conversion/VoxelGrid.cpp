@@ -1,5 +1,6 @@
 #include "VoxelGrid.h"
 
+#include <algorithm>
 #include <cmath>
 #include <stdexcept>
 #include <string>
@@ -13,18 +14,13 @@ namespace {
 
 constexpr double kMaxCell = 4611686018427387904.0;  // 2^62
 
-// splitmix64's finaliser over the three cell numbers: neighbouring cells land far apart.
+// Each cell number times a large odd constant, the high bits folded into the low ones that
+// pick the slot: neighbouring cells land far apart.
 std::uint64_t hashOf(const std::int64_t key[3]) {
-  std::uint64_t h = 0;
-  for (int axis = 0; axis < 3; ++axis) {
-    h ^= static_cast<std::uint64_t>(key[axis]) + 0x9E3779B97F4A7C15u + (h << 6) + (h >> 2);
-    h ^= h >> 30;
-    h *= 0xBF58476D1CE4E5B9u;
-    h ^= h >> 27;
-    h *= 0x94D049BB133111EBu;
-    h ^= h >> 31;
-  }
-  return h;
+  const std::uint64_t h = static_cast<std::uint64_t>(key[0]) * 0x9E3779B97F4A7C15u ^
+                          static_cast<std::uint64_t>(key[1]) * 0xC2B2AE3D27D4EB4Fu ^
+                          static_cast<std::uint64_t>(key[2]) * 0x165667B19E3779F9u;
+  return h ^ (h >> 32);
 }
 
 // The cells' means, computed once, handed out as one chunk on every pass.
@@ -73,14 +69,21 @@ void VoxelGrid::add(const PointChunk& chunk) {
     const float* p = chunk.xyz + 3 * i;
     std::int64_t key[3];
     for (int axis = 0; axis < 3; ++axis) {
-      const double cell = std::floor(static_cast<double>(p[axis]) / size_);
+      const double cell = static_cast<double>(p[axis]) / size_;
       if (!(std::fabs(cell) < kMaxCell)) {
         throw ScanError("a point at " + number(p[axis]) + " m is beyond what a grid of " +
                         number(size_) + " m cells can number");
       }
+      // floor, without a call: the cast rounds toward zero, one less below zero unless whole.
       key[axis] = static_cast<std::int64_t>(cell);
+      key[axis] -= static_cast<double>(key[axis]) > cell;
     }
-    Cell& cell = cells_[cellOf(key)];
+    // A frame's neighbouring pixels mostly share a cell: the last one is tried first.
+    if (cells_.empty() || key[0] != lastKey_[0] || key[1] != lastKey_[1] || key[2] != lastKey_[2]) {
+      last_ = cellOf(key);
+      std::copy(key, key + 3, lastKey_);
+    }
+    Cell& cell = cells_[last_];
     for (int axis = 0; axis < 3; ++axis) cell.sum[axis] += p[axis];
     ++cell.points;
     if (chunk.colourless != nullptr && chunk.colourless[i]) continue;
@@ -90,16 +93,27 @@ void VoxelGrid::add(const PointChunk& chunk) {
   points_ += chunk.count;
 }
 
+// A slot holds the cell's index + 1 in its low 40 bits and the top 24 bits of its hash above
+// them, so that a probe reads a cell only when the bits agree; 0 is a free slot.
+constexpr std::uint64_t kIndexBits = (std::uint64_t{1} << 40) - 1;
+
+std::uint64_t slotOf(std::uint64_t hash, std::size_t index) {
+  return (hash & ~kIndexBits) | (index + 1);
+}
+
 std::size_t VoxelGrid::cellOf(const std::int64_t key[3]) {
   const std::size_t mask = slots_.size() - 1;
-  std::size_t slot = hashOf(key) & mask;
+  const std::uint64_t hash = hashOf(key);
+  std::size_t slot = hash & mask;
   for (; slots_[slot] != 0; slot = (slot + 1) & mask) {
-    const std::size_t held = slots_[slot] - 1;
+    if ((slots_[slot] ^ hash) & ~kIndexBits) continue;
+    const std::size_t held = (slots_[slot] & kIndexBits) - 1;
     const Cell& cell = cells_[held];
     if (cell.key[0] == key[0] && cell.key[1] == key[1] && cell.key[2] == key[2]) return held;
   }
+  if (cells_.size() == kIndexBits) throw std::length_error("more cells than a voxel grid holds");
   cells_.push_back(Cell{{key[0], key[1], key[2]}, {0, 0, 0}, {0, 0, 0}, 0, 0});
-  slots_[slot] = cells_.size();
+  slots_[slot] = slotOf(hash, cells_.size() - 1);
   if (2 * cells_.size() > slots_.size()) rehash(2 * slots_.size());  // a probe ends soon
   return cells_.size() - 1;
 }
@@ -108,9 +122,10 @@ void VoxelGrid::rehash(std::size_t slots) {
   slots_.assign(slots, 0);
   const std::size_t mask = slots - 1;
   for (std::size_t i = 0; i < cells_.size(); ++i) {
-    std::size_t slot = hashOf(cells_[i].key) & mask;
+    const std::uint64_t hash = hashOf(cells_[i].key);
+    std::size_t slot = hash & mask;
     while (slots_[slot] != 0) slot = (slot + 1) & mask;
-    slots_[slot] = i + 1;
+    slots_[slot] = slotOf(hash, i);
   }
 }
 
