@@ -98,6 +98,21 @@ std::string readInto(const std::string& path, const std::string& plugin, bool qu
   return std::string();
 }
 
+// A frame's finite points, moved up with their colours and flags (all 0 where the reader does
+// not keep the points without a colour).
+void keepFinite(quarn::Frame& frame) {
+  frame.colourless.resize(frame.size(), 0);
+  const std::size_t kept = quarn::keepFinitePoints(
+      frame.points.data(), frame.size(), [&](std::size_t from, std::size_t to) {
+        std::copy_n(&frame.points[3 * from], 3, &frame.points[3 * to]);
+        std::copy_n(&frame.colours[3 * from], 3, &frame.colours[3 * to]);
+        frame.colourless[to] = frame.colourless[from];
+      });
+  frame.points.resize(3 * kept);
+  frame.colours.resize(3 * kept);
+  frame.colourless.resize(kept);
+}
+
 // The same read frame by frame, with the points without a colour (black, flagged): the
 // plug-in's read leaves them out. The matrices are sized for every pixel, as the plug-in's.
 std::string readFramesInto(const std::string& path, Scan& scan) {
@@ -115,13 +130,12 @@ std::string readFramesInto(const std::string& path, Scan& scan) {
     std::size_t n = 0;
     for (int f = 0; f < reader.frameCount(); ++f) {
       reader.read(f, frame);
-      for (std::size_t i = 0; i < frame.size(); ++i) {
-        if (!quarn::isFinitePoint(&frame.points[3 * i])) continue;
-        if (n == pixels) throw quarn::ScanError("the scan changed while it was read");
-        std::copy_n(&frame.points[3 * i], 3, scan.matrices.points.data() + 3 * n);
-        std::copy_n(&frame.colours[3 * i], 3, scan.matrices.colours.data() + 3 * n);
-        scan.colourless[n++] = frame.colourless[i];
-      }
+      keepFinite(frame);
+      if (frame.size() > pixels - n) throw quarn::ScanError("the scan changed while it was read");
+      std::copy(frame.points.begin(), frame.points.end(), scan.matrices.points.data() + 3 * n);
+      std::copy(frame.colours.begin(), frame.colours.end(), scan.matrices.colours.data() + 3 * n);
+      std::copy(frame.colourless.begin(), frame.colourless.end(), &scan.colourless[n]);
+      n += frame.size();
     }
     scan.valid = static_cast<Eigen::Index>(n);
     scan.colourless.resize(n);
@@ -261,16 +275,7 @@ class Frames {
       try {
         reader_->read(f, frame_);
         pose = reader_->framePose(frame_);
-        frame_.colourless.resize(frame_.size(), 0);  // all 0 unless the reader keeps them
-        const std::size_t kept = quarn::keepFinitePoints(
-            frame_.points.data(), frame_.size(), [&](std::size_t from, std::size_t to) {
-              std::copy_n(&frame_.points[3 * from], 3, &frame_.points[3 * to]);
-              std::copy_n(&frame_.colours[3 * from], 3, &frame_.colours[3 * to]);
-              frame_.colourless[to] = frame_.colourless[from];
-            });
-        frame_.points.resize(3 * kept);
-        frame_.colours.resize(3 * kept);
-        frame_.colourless.resize(kept);
+        keepFinite(frame_);
       } catch (const quarn::ScanError& e) {
         problem = e.what();
       }
