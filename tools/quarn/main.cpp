@@ -137,7 +137,8 @@ int main(int argc, char** argv) {
   bool stream = false, quiet = false;
   CLI::App* importCommand = app.add_subcommand(
       "import",
-      "Read a scan through the plug-in as a host does and write its points (.ply, .pcd, .xyz)");
+      "Read a scan through the plug-in as a host does and write its points (.ply, .pcd, .xyz, "
+      ".e57, .las)");
   importCommand->add_option("scan", import.scan, "The scan file")->required();
   importCommand
       ->add_option("-o,--output", import.output,
