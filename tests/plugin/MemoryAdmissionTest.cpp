@@ -1,5 +1,13 @@
-// The memory figures on recorded texts of the kernel's files, and the huge-page decision.
+// The memory figures on recorded texts of the kernel's files, the huge-page decision, and the
+// prefault of the host's output.
+#include <chrono>
 #include <map>
+#include <thread>
+#include <vector>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 
 #include <gtest/gtest.h>
 
@@ -64,6 +72,10 @@ TEST(MemoryAdmissionTest, TheTightestOfMemAvailableAndEveryCgroupLevel) {
       {{1000000, 50000}, 50000 - 40960},
       {{1u << 30, std::nullopt}, 200001000},
       {{50000, std::nullopt}, 0}};
+  // A status without the figures (a kernel that does not show them): the limit counts whole.
+  EXPECT_EQ(availableMemoryFrom(reader(with(v1, {{"/proc/self/status", "VmPeak: 1 kB\n"}})),
+                                {1000000, 50000}),
+            50000u);
   for (const auto& [limits, expected] : limited)
     EXPECT_EQ(availableMemoryFrom(reader(status), limits), expected);
   EXPECT_TRUE(memoryAdmitsWithin(~0ull, std::nullopt));  // and a reserve of 32 MiB:
@@ -96,3 +108,43 @@ TEST(MemoryAdmissionTest, HugePagesOnlyWhenFreeRightNowWithASpareOf32) {
   EXPECT_FALSE(reportsFreePages("0x0002\n", balloonFeatures));  // a block device
   EXPECT_FALSE(reportsFreePages("0x0005\n", "0110"));
 }
+
+#if defined(__linux__) && defined(MADV_POPULATE_WRITE)
+// Untouched anonymous mappings, as a large output comes from malloc: while the prefault lives,
+// every whole page of each block gets mapped in, slice by slice, the largest block's last too.
+TEST(MemoryAdmissionTest, PrefaultMapsInEveryWholePageOfEachBlock) {
+  const std::size_t page = 4096, sizes[] = {(24u << 20) + 3 * page, 3u << 20};
+  void* probe = mmap(nullptr, page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  ASSERT_NE(probe, MAP_FAILED);
+  const bool populates = madvise(probe, page, MADV_POPULATE_WRITE) == 0;
+  munmap(probe, page);
+  if (!populates) GTEST_SKIP() << "the kernel refuses MADV_POPULATE_WRITE";
+  std::vector<StoragePrefault::Block> blocks;
+  for (const std::size_t bytes : sizes) {
+    void* map = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(map, MAP_FAILED);
+    ASSERT_EQ(madvise(map, bytes, MADV_NOHUGEPAGE), 0);  // no collapse fills the pages in
+    blocks.push_back({static_cast<char*>(map) + 100, bytes - 100});  // page 0 is not whole
+  }
+  const auto missing = [&] {
+    std::size_t pages = 0;
+    for (std::size_t b = 0; b < blocks.size(); ++b) {
+      std::vector<unsigned char> resident(sizes[b] / page);
+      mincore(static_cast<char*>(blocks[b].data) - 100, sizes[b], resident.data());
+      for (std::size_t p = 1; p < resident.size(); ++p) pages += (resident[p] & 1) == 0;
+    }
+    return pages;
+  };
+  ASSERT_GT(missing(), 0u);
+  {
+    const StoragePrefault prefault(blocks);
+    // Done within milliseconds; the deadline only bounds a prefault that leaves pages out.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (missing() > 0 && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    EXPECT_EQ(missing(), 0u);
+  }
+  for (std::size_t b = 0; b < blocks.size(); ++b)
+    munmap(static_cast<char*>(blocks[b].data) - 100, sizes[b]);
+}
+#endif
