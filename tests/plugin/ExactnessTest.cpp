@@ -72,6 +72,34 @@ TEST(FlatRigidTransform, MatchesTooNToTheBit) {
   }
 }
 
+// The rows are orthonormalised in order, so a block whose rows gain multiples of the rows
+// before them and are scaled is still that rotation, however skewed; a block orthonormalising
+// to a mirror is refused, however close to a rotation.
+TEST(PoseConversion, SkewedRowsAreTheirRotationAndAMirrorIsRefused) {
+  std::mt19937_64 rng(7);
+  std::uniform_real_distribution<double> shear(-20.0, 20.0), scale(0.05, 50.0);
+  for (int poseIndex = 0; poseIndex < 200; ++poseIndex) {
+    const PoseArray pose = randomPose(rng, 1.0);
+    PoseArray skewed = pose;
+    const double s1 = shear(rng), s2 = shear(rng), s3 = shear(rng);
+    const double k0 = scale(rng), k1 = scale(rng), k2 = scale(rng);
+    for (int c = 0; c < 3; ++c) {  // row r is pose[r], pose[4 + r], pose[8 + r]
+      const double r0 = pose[4 * c], r1 = pose[4 * c + 1] + s1 * r0;
+      skewed[4 * c] = k0 * r0;
+      skewed[4 * c + 1] = k1 * r1;
+      skewed[4 * c + 2] = k2 * (pose[4 * c + 2] + s2 * r0 + s3 * r1);
+    }
+    const auto expected = poseArrayToSE3(pose), actual = poseArrayToSE3(skewed);
+    ASSERT_TRUE(expected && actual) << "pose " << poseIndex;
+    const TooN::Matrix<3> difference =
+        actual->get_rotation().get_matrix() - expected->get_rotation().get_matrix();
+    for (int r = 0; r < 3; ++r) EXPECT_LT(TooN::norm(difference[r]), 1e-9) << "pose " << poseIndex;
+    PoseArray mirrored = skewed;
+    for (int c = 0; c < 3; ++c) mirrored[4 * c + poseIndex % 3] *= -1;
+    EXPECT_FALSE(poseArrayToSE3(mirrored)) << "pose " << poseIndex;
+  }
+}
+
 // What the print wrote, and what it had written at each flush.
 std::string printed(const PoseArray& pose, std::vector<std::string>* flushes = nullptr,
                     std::ios::fmtflags format = {}, int precision = 6) {
