@@ -1,5 +1,5 @@
 # quarn as a user runs it: the formats read back by Open3D, outputs that cannot be written,
-# standard output by its names, what does not fit in memory, a Unix socket.
+# standard output by its names, what does not fit in memory, a Unix socket, a scan through a pipe.
 import contextlib, os, re, resource, signal, socket, subprocess
 
 import numpy as np, open3d as o3d, pytest
@@ -144,3 +144,15 @@ def test_progress_only_on_a_terminal_and_cleared_at_the_end(d, tmp_path):
     assert re.match(rb"^\rimport  frame \d+ of 40, \d+ points(, [\d.]+ M a second)?\x1b\[K", said["terminal"]), said
     assert said["terminal"].endswith(b"\r\x1b[K")  # cleared
     assert said["quiet"] == said["pipe"] == b""
+
+
+def test_a_scan_through_a_pipe_is_refused_not_read_as_empty(d):
+    r, w = os.pipe()  # as `quarn info <(cat s.scan)` passes it: the scan is read at any place
+    os.write(w, (d / "s.scan").read_bytes()[:4096])
+    os.close(w)
+    for command in ("info", "import"):
+        run = subprocess.run([TOOL, command, f"/dev/fd/{r}", *["-o", "-"][:2 * (command == "import")]],
+                             pass_fds=[r], capture_output=True, text=True)
+        assert run.returncode == 1 and run.stdout == "", run
+        assert run.stderr.endswith(f" /dev/fd/{r}: the file cannot be opened or read\n"), run.stderr
+    os.close(r)
