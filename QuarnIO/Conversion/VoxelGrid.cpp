@@ -93,27 +93,16 @@ void VoxelGrid::add(const PointChunk& chunk) {
   points_ += chunk.count;
 }
 
-// A slot holds the cell's index + 1 in its low 40 bits and the top 24 bits of its hash above
-// them, so that a probe reads a cell only when the bits agree; 0 is a free slot.
-constexpr std::uint64_t kIndexBits = (std::uint64_t{1} << 40) - 1;
-
-std::uint64_t slotOf(std::uint64_t hash, std::size_t index) {
-  return (hash & ~kIndexBits) | (index + 1);
-}
-
 std::size_t VoxelGrid::cellOf(const std::int64_t key[3]) {
   const std::size_t mask = slots_.size() - 1;
-  const std::uint64_t hash = hashOf(key);
-  std::size_t slot = hash & mask;
+  std::size_t slot = hashOf(key) & mask;
   for (; slots_[slot] != 0; slot = (slot + 1) & mask) {
-    if ((slots_[slot] ^ hash) & ~kIndexBits) continue;
-    const std::size_t held = (slots_[slot] & kIndexBits) - 1;
+    const std::size_t held = slots_[slot] - 1;
     const Cell& cell = cells_[held];
     if (cell.key[0] == key[0] && cell.key[1] == key[1] && cell.key[2] == key[2]) return held;
   }
-  if (cells_.size() == kIndexBits) throw std::length_error("more cells than a voxel grid holds");
   cells_.push_back(Cell{{key[0], key[1], key[2]}, {0, 0, 0}, {0, 0, 0}, 0, 0});
-  slots_[slot] = slotOf(hash, cells_.size() - 1);
+  slots_[slot] = cells_.size();
   if (2 * cells_.size() > slots_.size()) rehash(2 * slots_.size());  // a probe ends soon
   return cells_.size() - 1;
 }
@@ -122,10 +111,9 @@ void VoxelGrid::rehash(std::size_t slots) {
   slots_.assign(slots, 0);
   const std::size_t mask = slots - 1;
   for (std::size_t i = 0; i < cells_.size(); ++i) {
-    const std::uint64_t hash = hashOf(cells_[i].key);
-    std::size_t slot = hash & mask;
+    std::size_t slot = hashOf(cells_[i].key) & mask;
     while (slots_[slot] != 0) slot = (slot + 1) & mask;
-    slots_[slot] = slotOf(hash, i);
+    slots_[slot] = i + 1;
   }
 }
 

@@ -47,7 +47,7 @@ class VoxelGrid {
   std::uint64_t points_ = 0;
   bool flagsColour_ = false;  // points came with colourless flags
   std::vector<Cell> cells_;
-  std::vector<std::uint64_t> slots_;  // open addressing over the cells (see cellOf)
+  std::vector<std::uint64_t> slots_;  // open addressing: a cell's index + 1, 0 for a free slot
   std::int64_t lastKey_[3] = {0, 0, 0};
   std::size_t last_ = 0;  // the cell of lastKey_, once there are cells
 };

@@ -116,10 +116,11 @@ class E57Writer final : public PointWriter {
   void put(const PointBlock& block) override {
     if (block.count == 0) return;
     const bool framed = block.frame >= 0;
-    if (framed ? block.pose == nullptr || block.frameXyz == nullptr || block.pixel == nullptr ||
-                     block.sizeX <= 0 || block.sizeY <= 0
-               : unframed_++ > 0)
+    if (framed && (block.pose == nullptr || block.frameXyz == nullptr || block.pixel == nullptr ||
+                   block.sizeX <= 0 || block.sizeY <= 0))
       throw std::logic_error("an E57 scan needs its frame, pose, grid and measured points");
+    if (!framed && !scans_.empty())
+      throw std::logic_error("points without a frame are one E57 scan, the file's only one");
     static constexpr double kIdentity[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
     const double* pose = framed ? block.pose : kIdentity;
     Scan scan{block.frame,
@@ -360,7 +361,6 @@ class E57Writer final : public PointWriter {
 
   PagedStream pages_;
   std::vector<Scan> scans_;
-  int unframed_ = 0;  // blocks without a frame: one scan at most
   Fnv fileHash_;
   std::vector<unsigned char> packet_;
 };

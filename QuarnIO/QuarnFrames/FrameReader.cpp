@@ -37,7 +37,7 @@ class FrameSink {
 
   bool uncoloured() {
     ++frame_.uncoloured;
-    nextUncoloured_ = true;
+    nextUncoloured_ = keepUncoloured_;
     return keepUncoloured_;
   }
 
@@ -51,8 +51,10 @@ class FrameSink {
     colour_[2] = c2;
     point_ += 3;
     colour_ += 3;
-    if (keepUncoloured_) *colourless_++ = nextUncoloured_;
-    nextUncoloured_ = false;
+    if (keepUncoloured_) {
+      *colourless_++ = nextUncoloured_;
+      nextUncoloured_ = false;
+    }
     if (!kMeasured) return;
     measured_[0] = px;
     measured_[1] = py;
