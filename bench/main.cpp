@@ -103,10 +103,12 @@ int run(const tool::SampleOptions& size, int runs, const std::string& dataDir,
     std::vector<std::string> options;
     Best seconds;
     std::int64_t peak = 0;
+    std::uintmax_t bytes = 0;
   };
   FrameFormat frameFormats[] = {
       {"e57", files.ply + ".streamed.e57", {}, {}, 0},
       {"las", files.ply + ".streamed.las", {}, {}, 0},
+      {"laz", files.ply + ".streamed.laz", {}, {}, 0},
       {"voxel", files.ply + ".voxel.ply", {"--stream", "--voxel", "0.05"}, {}, 0}};
   std::vector<Best> touch(std::size(kTouchMethods));
   ImportResult imported;
@@ -145,6 +147,7 @@ int run(const tool::SampleOptions& size, int runs, const std::string& dataDir,
           runMeasured(children.measurer, quarnImport(format.output, format.options));
       format.seconds.add(run.seconds);
       format.peak = std::max(format.peak, run.peakBytes);
+      format.bytes = std::filesystem::file_size(format.output);
     }
     const MeasuredRun converted =
         runMeasured(children.measurer, quarnImport(pluginOut, {"--plugin", pluginPath}));
@@ -210,6 +213,14 @@ int run(const tool::SampleOptions& size, int runs, const std::string& dataDir,
     printLine(("stream_" + name + "_peak_rss_mb").c_str(), static_cast<double>(format.peak) / 1e6,
               1);
   }
+  // LAZ against the LAS it compresses, in the same runs.
+  const FrameFormat &las = frameFormats[1], &laz = frameFormats[2];
+  const auto points = static_cast<double>(imported.points);
+  printLine("ratio_laz_vs_las_stream", laz.seconds.seconds / las.seconds.seconds, 3);
+  printLine("laz_points_per_second", points / laz.seconds.seconds, 0);
+  printLine("laz_bytes_per_point", static_cast<double>(laz.bytes) / points, 2);
+  printLine("ratio_laz_vs_las_bytes",
+            static_cast<double>(laz.bytes) / static_cast<double>(las.bytes), 3);
 #if defined(QUARN_BENCH_PYTHON)
   std::cerr << "bench: python s " << runsText(python) << '\n';
   printLine("python_read_ns_per_pixel", python.seconds * perPixel, 2);

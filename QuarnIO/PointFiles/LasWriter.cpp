@@ -1,153 +1,40 @@
-// ASPRS LAS 1.4 with point data record format 7, little-endian: per point X, Y, Z as int32 at
-// 0.1 mm from an offset, 16-bit colour, and its frame as point source ID and GPS time. No
-// VLRs: the coordinates are the scan's own, with no coordinate system to name.
+// ASPRS LAS 1.4 with point data record format 7 (LasRecords), little-endian. No VLRs: the
+// coordinates are the scan's own, with no coordinate system to name.
 
 #include <algorithm>
-#include <cmath>
-#include <cstdint>
-#include <cstdio>
-#include <cstring>
-#include <limits>
-#include <stdexcept>
-#include <string>
 #include <vector>
 
-#include "PointWriter.h"
+#include "LasRecords.h"
 
 namespace quarn {
 
 namespace {
 
-constexpr std::size_t kHeaderSize = 375;
-constexpr std::size_t kRecordSize = 36;
-constexpr double kScale = 0.0001;
-constexpr double kStepsPerMetre = 10000;  // 1 / kScale, exactly
-constexpr std::size_t kChunk = 1 << 12;   // records per write: 147 KB, which stays in cache
-
-// Global encoding: GPS time is week time (bit 0 clear; it holds the frame index, not a
-// time), and formats 6 to 10 must say WKT (bit 4) though no coordinate system follows. A
-// pixel is one return of one: return 1 of 1 is what the scanner measured, not made up.
-constexpr std::uint16_t kGlobalEncoding = 1 << 4;
-
-template <class Unsigned>
-void putLittleEndian(unsigned char* at, Unsigned value) {
-  if (kLittleEndian) {
-    std::memcpy(at, &value, sizeof value);
-    return;
-  }
-  for (std::size_t i = 0; i < sizeof value; ++i)
-    at[i] = static_cast<unsigned char>(value >> (8 * i));
-}
-
-void putDouble(unsigned char* at, double value) {
-  std::uint64_t bits;
-  std::memcpy(&bits, &value, sizeof bits);
-  putLittleEndian(at, bits);
-}
-
-// A whole number of metres; +0 for a first frame just below 0, not -0.
-double wholeMetres(double value) { return std::round(value) + 0.0; }
+constexpr std::size_t kChunk = 1 << 12;  // records per write: 147 KB, which stays in cache
 
 class LasWriter final : public PointWriter {
  public:
   LasWriter(std::ostream& out, std::uint64_t count, std::uint64_t pixels)
-      : PointWriter(out, count, pixels) {
-    std::fill(min_, min_ + 3, std::numeric_limits<std::int32_t>::max());
-    std::fill(max_, max_ + 3, std::numeric_limits<std::int32_t>::min());
-  }
+      : PointWriter(out, count, pixels) {}
 
  private:
   std::string header(std::uint64_t count, std::uint64_t) const override {
-    unsigned char h[kHeaderSize] = {};  // file source ID, project GUID, creation date: 0
-    std::memcpy(h, "LASF", 4);
-    putLittleEndian(h + 6, kGlobalEncoding);
-    h[24] = 1;
-    h[25] = 4;
-    std::memcpy(h + 26, "quarn", 5);  // system identifier
-    std::memcpy(h + 58, "quarn", 5);  // generating software
-    putLittleEndian(h + 94, std::uint16_t{kHeaderSize});
-    putLittleEndian(h + 96, std::uint32_t{kHeaderSize});  // the points follow: no VLRs
-    h[104] = 7;
-    putLittleEndian(h + 105, std::uint16_t{kRecordSize});
-    // The legacy counts at 107 and 111 stay 0, as for every format from 6.
-    for (int k = 0; k < 3; ++k) {
-      putDouble(h + 131 + 8 * k, kScale);
-      putDouble(h + 155 + 8 * k, offset_[k]);
-      // Bounds of the stored values, so that a reader finds them among the records exactly.
-      const bool any = min_[k] <= max_[k];
-      putDouble(h + 179 + 16 * k, any ? max_[k] * kScale + offset_[k] : 0.0);
-      putDouble(h + 187 + 16 * k, any ? min_[k] * kScale + offset_[k] : 0.0);
-    }
-    putLittleEndian(h + 247, count);
-    putLittleEndian(h + 255, count);  // every point the first of one return
-    return std::string(reinterpret_cast<const char*>(h), kHeaderSize);
+    return records_.header(count, 7, 0, 0);
   }
 
   bool headerLast() const override { return true; }
 
   void put(const PointBlock& block) override {
-    if (block.count == 0) return;
-    if (!placed_) place(block);
-    // What every record of the block shares, bytes 12 to 29: intensity, flags, classification,
-    // user data and scan angle 0 but return 1 of 1; the frame as source and time. Built once, in
-    // registers' worth of bytes, and stored whole.
-    unsigned char shared[18] = {};
-    shared[2] = 1 | 1 << 4;
-    putLittleEndian(shared + 8,
-                    static_cast<std::uint16_t>(block.frame < 0 ? 0 : block.frame & 0xffff));
-    putDouble(shared + 10, block.frame < 0 ? 0 : block.frame);
-    std::uint64_t sharedWords[2];
-    std::uint16_t sharedTail;
-    std::memcpy(sharedWords, shared, 16);
-    std::memcpy(&sharedTail, shared + 16, 2);
-    buffer_.resize(kChunk * kRecordSize);
+    buffer_.resize(kChunk * kLasRecordSize);
     for (std::size_t start = 0; start < block.count; start += kChunk) {
       const std::size_t end = std::min(block.count, start + kChunk);
-      unsigned char* p = buffer_.data();
-      for (std::size_t i = start; i < end; ++i, p += kRecordSize) {
-        std::memcpy(p + 12, sharedWords, 16);
-        std::memcpy(p + 28, &sharedTail, 2);
-        for (int k = 0; k < 3; ++k) {
-          const std::int32_t value = scaled(block.xyz[3 * i + k], k);
-          min_[k] = std::min(min_[k], value);
-          max_[k] = std::max(max_[k], value);
-          putLittleEndian(p + 4 * k, static_cast<std::uint32_t>(value));
-          putLittleEndian(p + 30 + 2 * k, static_cast<std::uint16_t>(block.rgb[3 * i + k] * 257));
-        }
-      }
-      out_.write(reinterpret_cast<const char*>(buffer_.data()), p - buffer_.data());
+      records_.build(block, start, end, buffer_.data());
+      out_.write(reinterpret_cast<const char*>(buffer_.data()),
+                 static_cast<std::streamsize>((end - start) * kLasRecordSize));
     }
   }
 
-  // The offset is fixed before the first point is written: where the first frame with points
-  // was taken from, or failing a pose its first point, in whole metres.
-  void place(const PointBlock& block) {
-    for (int k = 0; k < 3; ++k)
-      offset_[k] = wholeMetres(block.pose ? block.pose[4 * k + 3] : block.xyz[k]);
-    placed_ = true;
-  }
-
-  std::int32_t scaled(float value, int axis) const {
-    const double steps = (static_cast<double>(value) - offset_[axis]) * kStepsPerMetre;
-    // Half away from zero, so the bounds are those that still round into int32.
-    if (!(steps > -2147483648.5 && steps < 2147483647.5)) tooFar(value, axis);
-    // std::llround's rounding, without its call: steps - trunc(steps) is exact below 2^52.
-    const auto whole = static_cast<std::int64_t>(steps);
-    const double fraction = steps - static_cast<double>(whole);
-    return static_cast<std::int32_t>(whole + (fraction >= 0.5) - (fraction <= -0.5));
-  }
-
-  [[noreturn]] void tooFar(float value, int axis) const {
-    char metres[64];
-    std::snprintf(metres, sizeof metres, "%.0f",
-                  std::fabs(static_cast<double>(value) - offset_[axis]));
-    throw PointFormatError(std::string("the scan reaches ") + metres +
-                           " m from its first frame, more than LAS holds at 0.1 mm (214 km)");
-  }
-
-  double offset_[3] = {0, 0, 0};
-  bool placed_ = false;
-  std::int32_t min_[3], max_[3];
+  LasRecords records_;
   std::vector<unsigned char> buffer_;
 };
 

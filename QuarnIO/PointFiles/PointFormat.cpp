@@ -32,6 +32,7 @@ const PointFormat kFormats[] = {
     {".xyz", "XYZ", false, false, false, false, makeXyzWriter},
     {".e57", "E57", false, true, true, true, makeE57Writer},
     {".las", "LAS", true, true, true, false, makeLasWriter},
+    {".laz", "LAZ", true, true, true, false, makeLazWriter},
 };
 
 }  // namespace

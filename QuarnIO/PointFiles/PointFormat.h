@@ -32,7 +32,7 @@ struct PointFormat {
 
 // The format `path`'s extension names, in any case; PLY for a name without one (standard
 // output, a device). Throws std::invalid_argument
-// "unknown output format '.foo' (known: .ply, .pcd, .xyz, .e57, .las)".
+// "unknown output format '.foo' (known: .ply, .pcd, .xyz, .e57, .las, .laz)".
 const PointFormat& pointFormatOf(const std::string& path);
 
 // The format named `name` ("ply", "e57", ...; "" for the one `path`'s extension names) for the

@@ -38,6 +38,7 @@ void PointWriter::write(const PointBlock& block) {
 void PointWriter::finish() {
   if (count_ != kUncounted && written_ != count_)
     throw std::logic_error("fewer points than announced");
+  beforeHeader();
   if (headerAt_ != std::ostream::pos_type(-1)) {
     const std::ostream::pos_type end = out_.tellp();
     out_.seekp(headerAt_);

@@ -75,6 +75,9 @@ class PointWriter {
   // at the end even when the count was announced.
   virtual bool headerLast() const { return false; }
   virtual void put(const PointBlock& block) = 0;
+  // After the last block, before the header is written again: what the format holds back till
+  // then (LAZ's last chunks and their table, which its header points at).
+  virtual void beforeHeader() {}
   // After the points and the header: what the file ends with.
   virtual void end() {}
 
@@ -110,6 +113,8 @@ std::unique_ptr<PointWriter> makeXyzWriter(std::ostream& out, std::uint64_t coun
 std::unique_ptr<PointWriter> makeE57Writer(std::ostream& out, std::uint64_t count,
                                            std::uint64_t pixels);
 std::unique_ptr<PointWriter> makeLasWriter(std::ostream& out, std::uint64_t count,
+                                           std::uint64_t pixels);
+std::unique_ptr<PointWriter> makeLazWriter(std::ostream& out, std::uint64_t count,
                                            std::uint64_t pixels);
 
 }  // namespace quarn

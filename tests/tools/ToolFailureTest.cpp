@@ -95,7 +95,7 @@ TEST(ToolFailure, OneLineExitCodeAndNoFileLeft) {
       {{"import", goodScan, "-o", out, "--keep-uncoloured", "--plugin", file("missing.so")}, 2, "--keep-uncoloured is read frame by frame"},
       {{"import", goodScan, "-o", out, "--voxel", "0"}, 2, "--voxel"},
       {{"import", goodScan, "-o", out, "--voxel", "nan"}, 2, "--voxel"},
-      {{"import", goodScan, "-o", file("out.Foo")}, 2, "unknown output format '.Foo' (known: .ply, .pcd, .xyz, .e57, .las)"},
+      {{"import", goodScan, "-o", file("out.Foo")}, 2, "unknown output format '.Foo' (known: .ply, .pcd, .xyz, .e57, .las, .laz)"},
       {{"import", goodScan, "-o", out, "--preview", file("out.jpg")}, 2, "unknown output format '.jpg' (known: .png)"},
       {{"import", goodScan, "-o", ""}, 2, "--output: the file name is empty"},
       {{"sample", "-o", file("s.scan"), "--width", "0"}, 2, "--width"},

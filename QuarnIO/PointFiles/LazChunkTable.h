@@ -1,0 +1,14 @@
+#pragma once
+
+// The table after a LAZ file's last chunk, which the 8 bytes before the first chunk point at:
+// version 0, the chunk count, then each chunk's byte count against the one before it, through
+// the integer compressor. Chunks of a fixed point count (the LASzip record's) need no counts.
+
+#include <cstdint>
+#include <vector>
+
+namespace quarn {
+
+std::vector<unsigned char> lazChunkTable(const std::vector<std::uint32_t>& chunkBytes);
+
+}  // namespace quarn
