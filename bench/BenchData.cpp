@@ -55,7 +55,7 @@ BenchFiles prepareBenchFiles(const std::string& dataDir, const tool::SampleOptio
     std::ostringstream report;  // the tool's summary: not wanted here
     {
       QuietStdout quiet;
-      tool::importScan(import, report);
+      tool::importScan(import, &report);
     }
     log << "bench: wrote the PLY in " << secondsSince(start) << " s" << std::endl;
   }

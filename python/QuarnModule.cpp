@@ -8,12 +8,10 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <condition_variable>
 #include <cstdint>
 #include <cstring>
 #include <iostream>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -23,6 +21,8 @@
 #include "FrameReader.h"
 #include "OutputFile.h"
 #include "PluginLibrary.h"
+#include "PointFormat.h"
+#include "PointWriter.h"
 #include "ScanConversion.h"
 #include "ScanReasons.h"
 #include "WholeRead.h"
@@ -40,40 +40,6 @@ struct Scan {
   std::vector<std::uint8_t> colourless;  // 1 for each point without a colour; empty: none
 };
 
-// The plug-in, loaded into this process, prints through std::cout. A quiet read mutes it by
-// taking its buffer away while it runs; Python's own prints go to sys.stdout and are not
-// touched. Quiet and loud reads wait for each other, so a loud read never runs muted.
-class ConsoleMode {
- public:
-  explicit ConsoleMode(bool quiet) : quiet_(quiet) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [&] { return (quiet_ ? loud_ : muted_) == 0; });
-    if (!quiet_) {
-      ++loud_;
-    } else if (muted_++ == 0) {
-      buffer_ = std::cout.rdbuf(nullptr);
-    }
-  }
-  ~ConsoleMode() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (!quiet_) {
-      --loud_;
-    } else if (--muted_ == 0) {
-      std::cout.rdbuf(buffer_);  // and clears the stream's failure from the muted writes
-    }
-    changed_.notify_all();
-  }
-  ConsoleMode(const ConsoleMode&) = delete;
-  ConsoleMode& operator=(const ConsoleMode&) = delete;
-
- private:
-  const bool quiet_;
-  static inline std::mutex mutex_;
-  static inline std::condition_variable changed_;
-  static inline int loud_ = 0, muted_ = 0;
-  static inline std::streambuf* buffer_ = nullptr;
-};
-
 // Why the read failed, in the words quarn import uses; empty when it succeeded.
 std::string readInto(const std::string& path, const std::string& plugin, bool quiet, Scan& scan) {
   const std::string problem = quarn::findImportProblem(path).reason;
@@ -81,10 +47,7 @@ std::string readInto(const std::string& path, const std::string& plugin, bool qu
   try {
     const PluginLibrary library(plugin);
     quarn::WholeRead read;
-    {
-      ConsoleMode console(quiet);
-      quarn::readWhole(library, path, read);
-    }
+    quarn::readWhole(library, path, read, quiet);
     scan.matrices = std::move(read.matrices);
     // The points in place, counted: the plug-in's tail is NaN, so the finite columns are the
     // points however many it filled. Nothing moves unless a filled column is not finite.
@@ -333,29 +296,34 @@ py::array trajectory(const std::string& path) {
 // quarn import's conversion: the same pipeline, so the same bytes. The plug-in's lines are
 // muted; the report comes back as a dict.
 py::dict convert(const std::string& scan, const std::string& output, const std::string& preview,
-                 const std::string& plugin, int read, const std::string& format,
-                 bool keepUncoloured, std::optional<double> voxel) {
+                 const std::string& plugin, bool pluginNamed, int read, const std::string& format,
+                 bool keepUncoloured, std::optional<double> voxel, bool mergeFrames) {
   for (const std::string* path : {&scan, &output, &preview, &plugin}) checkPath(*path);
   quarn::ConversionRequest request;
   request.scan = scan;
   request.output = output;
   request.preview = preview;
   request.plugin = plugin;
+  request.pluginNamed = pluginNamed;
   request.read = static_cast<quarn::ConversionRequest::Read>(read);
   request.format = format;
   request.keepUncoloured = keepUncoloured;
   request.voxel = voxel;
+  request.mergeFrames = mergeFrames;
+  request.quiet = true;
+  request.caller = quarn::ConversionRequest::Caller::python;
   quarn::ConversionReport report;
   std::string problem;
   {
     py::gil_scoped_release unlocked;
     try {
-      ConsoleMode console(true);
       report = quarn::convertScan(request, nullptr, nullptr);
     } catch (const quarn::ScanError& e) {
       problem = e.what();
     } catch (const quarn::output::OutputFileError&) {
       throw;  // an OSError of the output's, below
+    } catch (const quarn::PointFormatError& e) {
+      throw py::value_error(e.what());  // points the format asked for cannot hold
     } catch (const std::invalid_argument&) {
       throw;
     } catch (const std::runtime_error& e) {  // the plug-in that does not load
@@ -370,6 +338,7 @@ py::dict convert(const std::string& scan, const std::string& output, const std::
   result["non_finite"] = report.nonFinite;
   result["without_colour"] = report.withoutColour;
   result["frame_by_frame"] = report.frameByFrame;
+  result["scans"] = report.scans;
   return result;
 }
 
@@ -452,14 +421,21 @@ PYBIND11_MODULE(_quarn, m) {
   m.def("trajectory", &trajectory, py::arg("path"),
         "Every frame's pose of the scan at `path`; raises quarn.ScanError");
   m.def("convert", &convert, py::arg("scan"), py::arg("output"), py::arg("preview"),
-        py::arg("plugin"), py::arg("read"), py::arg("format"), py::arg("keep_uncoloured"),
-        py::arg("voxel"), "Converts the scan as quarn import does; see quarn.convert");
+        py::arg("plugin"), py::arg("plugin_named"), py::arg("read"), py::arg("format"),
+        py::arg("keep_uncoloured"), py::arg("voxel"), py::arg("merge_frames"),
+        "Converts the scan as quarn import does; see quarn.convert");
+  m.attr("FORMATS") = quarn::pointFormatNames();
   // What an output's failure and a wrong request become in Python.
   py::register_exception_translator([](std::exception_ptr error) {
     try {
       if (error) std::rethrow_exception(error);
     } catch (const quarn::output::OutputFileError& e) {
-      PyErr_SetString(PyExc_OSError, e.what());
+      // As open() raises it: OSError(errno, strerror, filename), which Python makes the
+      // subclass of that errno (PermissionError, IsADirectoryError, ...).
+      py::object code = e.code() != 0 ? py::object(py::int_(e.code())) : py::object(py::none());
+      py::object error = py::reinterpret_borrow<py::object>(PyExc_OSError)(
+          code, e.reason(), py::module_::import("os").attr("fsdecode")(py::bytes(e.path())));
+      PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(error.ptr())), error.ptr());
     }
   });
 }

@@ -61,12 +61,19 @@ ConversionReport convertPoints(PointSource& input, const ConversionRequest& requ
   report.pixels = input.pixels();
   const ProgressCallback& progress = request.progress;
   const Clock::time_point start = Clock::now();
+  // The points without a colour that are kept: those among the finite ones.
+  std::uint64_t keptUncoloured = 0;
+  const auto countUncoloured = [&](const PointChunk& chunk) {
+    if (chunk.colourless == nullptr) return;
+    for (std::size_t i = 0; i < chunk.count; ++i) keptUncoloured += chunk.colourless[i];
+  };
   // Thinned, the cells are the points from here on; the progress is the grid's filling.
   std::unique_ptr<PointSource> cells;
   if (request.voxel) {
     VoxelGrid grid(*request.voxel);
     input.pass(keepFinite, [&](const PointChunk& chunk) {
       grid.add(chunk);
+      countUncoloured(chunk);
       report.nonFinite += chunk.leftOut;
       if (progress) progress({chunk.frame + 1, report.frames, grid.points(), secondsSince(start)});
     });
@@ -75,6 +82,8 @@ ConversionReport convertPoints(PointSource& input, const ConversionRequest& requ
     cells = grid.takeCells(input);
   }
   PointSource& source = cells ? *cells : input;
+  // Merged, a format that makes each frame a scan of its own gets the points without frames.
+  const bool merged = request.mergeFrames && format.keepsMeasured;
 
   std::vector<std::uint64_t> counts;  // each chunk's points, when counted first
   std::uint64_t total = 0;
@@ -105,12 +114,18 @@ ConversionReport convertPoints(PointSource& input, const ConversionRequest& requ
   source.pass(keepFinite, [&](const PointChunk& chunk) {
     checked(chunk);
     report.points += chunk.count;
-    if (progress && !cells)
-      progress({chunk.frame + 1, report.frames, report.points, secondsSince(writing)});
+    if (!cells) {
+      countUncoloured(chunk);
+      if (progress)
+        progress({chunk.frame + 1, report.frames, report.points, secondsSince(writing)});
+    }
     report.nonFinite += chunk.leftOut;
     report.bounds.add(chunk.xyz, chunk.count);
+    PointBlock block = chunk.block();
+    if (merged) block = PointBlock{block.xyz, block.rgb, block.count, block.colourless};
+    report.scans += format.keepsMeasured && block.frame >= 0 && block.count > 0;
     Clock::time_point at = Clock::now();
-    writer->write(chunk.block());
+    writer->write(block);
     report.writeSeconds += secondsSince(at);
     if (!renderer) return;
     at = Clock::now();
@@ -118,7 +133,7 @@ ConversionReport convertPoints(PointSource& input, const ConversionRequest& requ
     report.previewSeconds += secondsSince(at);
   });
   writer->finish();
-  report.withoutColour = source.withoutColour();
+  report.withoutColour = request.keepUncoloured ? keptUncoloured : source.withoutColour();
   // Reading: what this thread did not spend writing or on the picture.
   report.readSeconds = secondsSince(start) - report.writeSeconds - report.previewSeconds;
   if (!renderer) return report;
@@ -134,8 +149,16 @@ ConversionReport convertPoints(PointSource& input, const ConversionRequest& requ
   return report;
 }
 
+std::string optionName(const ConversionRequest& request, const std::string& flag) {
+  if (request.caller == ConversionRequest::Caller::commandLine) return "--" + flag;
+  std::string keyword = flag;
+  for (char& c : keyword) c = c == '-' ? '_' : c;
+  return keyword;
+}
+
 ConversionReport convertScan(const ConversionRequest& request, std::ostream* log,
                              std::ostream* notes) {
+  const auto option = [&](const char* flag) { return optionName(request, flag); };
   // A wrong request is told before anything is read or written.
   if (request.scan == "-")
     throw std::invalid_argument("a scan cannot be read from standard input: give its file name");
@@ -144,21 +167,38 @@ ConversionReport convertScan(const ConversionRequest& request, std::ostream* log
   std::vector<std::string> inputs = {request.scan};
   if (request.read != ConversionRequest::Read::frames) inputs.push_back(request.plugin);
   output::checkDistinctFiles(inputs, outputs);
-  const PointFormat& format = pointFormatOf(request.output, request.format);
+  const PointFormat& format = pointFormatOf(request.output, request.format, option("format"));
   if (!request.preview.empty()) checkPictureFormat(request.preview);
-  if (request.voxel && (!(*request.voxel > 0) || !std::isfinite(*request.voxel)))
-    throw std::invalid_argument("--voxel: the cells' size must be a positive number of metres");
-  // Thinned points keep no frame's structure: any source will do.
-  const bool keepsFrames = format.keepsFrames && !request.voxel;
+  if (request.voxel && (!(*request.voxel > 0) || !std::isfinite(*request.voxel))) {
+    throw std::invalid_argument(option("voxel") +
+                                ": the cells' size must be a positive number of metres");
+  }
+  // Thinned or merged, a format's points keep no frame's structure: any source will do. (A
+  // format that keeps each point's frame still needs the frames, merged or not.)
+  const bool keepsFrames =
+      format.keepsFrames && !request.voxel && !(request.mergeFrames && format.keepsMeasured);
+  const std::string framesOnly = " frame by frame, without the plug-in";
+  if (request.pluginNamed) {  // named for a read that would not load it
+    if (request.read == ConversionRequest::Read::frames)
+      throw std::invalid_argument(option("plugin") + ": " + option("stream") + " reads" +
+                                  framesOnly);
+    if (keepsFrames)
+      throw std::invalid_argument(option("plugin") + ": " + format.name + " is read" + framesOnly);
+    if (request.keepUncoloured) {
+      throw std::invalid_argument(option("plugin") + ": " + option("keep-uncoloured") + " is read" +
+                                  framesOnly);
+    }
+  }
   if (request.keepUncoloured && request.read == ConversionRequest::Read::whole) {
     throw std::invalid_argument(
-        "the plug-in's whole read leaves out the points without a colour: --keep-uncoloured "
-        "reads frame by frame, without the plug-in");
+        "the plug-in's whole read leaves out the points without a colour: " +
+        option("keep-uncoloured") + " reads" + framesOnly);
   }
   if (keepsFrames && request.read == ConversionRequest::Read::whole) {
     throw std::invalid_argument(std::string(format.name) +
                                 " keeps each frame's structure, which the plug-in's whole read "
-                                "does not hold: it is read frame by frame, without the plug-in");
+                                "does not hold: it is read" +
+                                framesOnly);
   }
 
   bool frameByFrame =
@@ -194,7 +234,7 @@ ConversionReport convertScan(const ConversionRequest& request, std::ostream* log
       log->flush();  // the plug-in prints its own lines, perhaps through another runtime
     }
     WholeRead read;
-    readWhole(plugin, request.scan, read);
+    readWhole(plugin, request.scan, read, request.quiet);
     countColumns(request.scan, read);  // for the points left out, which the report tells
     source = wholeReadSource(std::move(read));
   }
@@ -205,7 +245,9 @@ ConversionReport convertScan(const ConversionRequest& request, std::ostream* log
     report = convertPoints(*source, request, format, files->points.stream(),
                            files->points.seekable(), preview);
   } catch (const PointFormatError& e) {
-    throw output::OutputFileError(request.output, e.what());
+    throw PointFormatError("cannot write " + request.output + ": " + e.what());
+  } catch (const VoxelSizeError& e) {
+    throw std::invalid_argument(option("voxel") + ": " + e.what());
   }
   source.reset();  // the read's memory goes before the files are put in place
   files->commit();

@@ -28,12 +28,17 @@ using ProgressCallback = std::function<void(const ConversionProgress&)>;
 
 struct ConversionRequest {
   enum class Read { automatic, whole, frames };
+  // Who asks: a refused request names its options in the asker's words ("--keep-uncoloured"
+  // on the command line, "keep_uncoloured" in Python).
+  enum class Caller { commandLine, python };
 
   std::string scan;
   std::string output;   // "-": standard output
   std::string preview;  // PNG, none when empty
   std::string plugin;   // the plug-in library, for a whole read
-  std::string format;   // "ply", "e57", ...; empty: by the output's extension
+  // The caller named the plug-in: a request that would not load it is refused, not ignored.
+  bool pluginNamed = false;
+  std::string format;  // "ply", "e57", ...; empty: by the output's extension
   int previewWidth = 960;
   int previewHeight = 720;
   // automatic: the plug-in's whole read, or the frames when that does not fit in memory.
@@ -42,18 +47,30 @@ struct ConversionRequest {
   // the plug-in's read leaves them out.
   bool keepUncoloured = false;
   std::optional<double> voxel;  // one point per occupied cell of this size, metres (VoxelGrid.h)
-  ProgressCallback progress;    // none when empty
+  // A format that writes each frame as a scan of its own (E57) writes all points as one, in
+  // output coordinates, without poses or grids. Formats that keep each point's frame (LAS)
+  // keep it still.
+  bool mergeFrames = false;
+  bool quiet = false;         // the plug-in's console lines muted
+  ProgressCallback progress;  // none when empty
+  Caller caller = Caller::commandLine;
 };
+
+// The option `flag` ("keep-uncoloured") as `request`'s caller writes it.
+std::string optionName(const ConversionRequest& request, const std::string& flag);
 
 // What a conversion read and wrote, the same whichever source it had.
 struct ConversionReport {
   const PointFormat* format = nullptr;  // written
   int frames = 0;
-  std::uint64_t pixels = 0;         // of every frame, valid or not
-  std::uint64_t points = 0;         // written
-  std::uint64_t nonFinite = 0;      // pixels with a point (and a colour, unless kept), left out
-  std::uint64_t withoutColour = 0;  // pixels with a point but no colour, kept or not
+  std::uint64_t pixels = 0;     // of every frame, valid or not
+  std::uint64_t points = 0;     // written
+  std::uint64_t nonFinite = 0;  // pixels with a point (and a colour, unless kept), left out
+  // Pixels with a point but no colour: those written (finite) where they are kept, else all of
+  // them, left out. So no pixel is counted both here and among the non-finite.
+  std::uint64_t withoutColour = 0;
   bool keptUncoloured = false;
+  int scans = 0;  // the scans of their own a frame-keeping format wrote (E57's data3D)
   std::optional<double> voxel;    // the cells' size, where the points were thinned
   std::uint64_t voxelPoints = 0;  // the points that went into the cells
   PointBounds bounds;             // of the points written
@@ -72,11 +89,13 @@ ConversionReport convertPoints(PointSource& source, const ConversionRequest& req
                                std::ostream* preview);
 
 // The whole conversion: the command line's checks (std::invalid_argument: the same file
-// twice, an unknown format, a scan from standard input, a voxel size that is none, a whole read
-// asked to keep what it leaves out), the choice of source, the outputs
+// twice, an unknown format, a scan from standard input, a voxel size that is none or too fine
+// to number the scan's cells, a whole read asked to keep what it leaves out, a plug-in named
+// for a read that does not load it), the choice of source, the outputs
 // written complete or not at all. `log` gets "plug-in PATH" or "read    frame by frame"
 // before the read, `notes` the reason a read goes frame by frame when memory decided it.
-// Throws ScanError with the reason the scan cannot be read, OutputFileError for an output.
+// Throws ScanError with the reason the scan cannot be read, OutputFileError for an output,
+// PointFormatError ("cannot write PATH: ...") for points the format cannot hold.
 ConversionReport convertScan(const ConversionRequest& request, std::ostream* log,
                              std::ostream* notes);
 

@@ -6,7 +6,6 @@
 #include <string>
 
 #include "PoseText.h"
-#include "ScanReasons.h"
 
 namespace quarn {
 
@@ -71,8 +70,8 @@ void VoxelGrid::add(const PointChunk& chunk) {
     for (int axis = 0; axis < 3; ++axis) {
       const double cell = static_cast<double>(p[axis]) / size_;
       if (!(std::fabs(cell) < kMaxCell)) {
-        throw ScanError("a point at " + number(p[axis]) + " m is beyond what a grid of " +
-                        number(size_) + " m cells can number");
+        throw VoxelSizeError("a point at " + number(p[axis]) + " m is beyond what a grid of " +
+                             number(size_) + " m cells can number");
       }
       // floor, without a call: the cast rounds toward zero, one less below zero unless whole.
       key[axis] = static_cast<std::int64_t>(cell);

@@ -10,18 +10,25 @@
 
 #include <cstdint>
 #include <memory>
+#include <stdexcept>
 #include <vector>
 
 #include "PointSource.h"
 
 namespace quarn {
 
+// A cell size too fine for the points it is asked to thin: the request's fault, not the scan's.
+class VoxelSizeError : public std::invalid_argument {
+ public:
+  using std::invalid_argument::invalid_argument;
+};
+
 class VoxelGrid {
  public:
   // `size` in metres. Throws std::invalid_argument unless it is positive and finite.
   explicit VoxelGrid(double size);
 
-  // Adds the chunk's points, all finite. Throws ScanError for a point whose cell is beyond
+  // Adds the chunk's points, all finite. Throws VoxelSizeError for a point whose cell is beyond
   // what the grid can number (2^62 cells from the origin).
   void add(const PointChunk& chunk);
 

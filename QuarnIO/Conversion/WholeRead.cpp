@@ -2,15 +2,21 @@
 
 #include <cmath>
 
+#include "ConsoleMode.h"
 #include "ScanReasons.h"
 #include "ScanSession.h"
 
 namespace quarn {
 
-void readWhole(const PluginLibrary& plugin, const std::string& scan, WholeRead& out) {
-  if (plugin.readDotProductNumberOfScans(scan.c_str()) < 1)
-    throw ScanError("the plug-in finds no scan in it");
-  if (!plugin.read(scan, out.matrices)) {
+void readWhole(const PluginLibrary& plugin, const std::string& scan, WholeRead& out, bool quiet) {
+  bool read;
+  {
+    ConsoleMode console(quiet);
+    read = plugin.readDotProductNumberOfScans(scan.c_str()) >= 1;
+    if (!read) throw ScanError("the plug-in finds no scan in it");
+    read = plugin.read(scan, out.matrices);
+  }
+  if (!read) {
     // The file may have changed, or the plug-in's own code and threads took the memory.
     const std::string problem = findImportProblem(scan).reason;
     throw ScanError(problem.empty() ? "the plug-in cannot read it (a pose that is singular, "

@@ -16,9 +16,11 @@ struct WholeRead {
   std::uint64_t withoutColour = 0;  // pixels with a point but no colour, when counted
 };
 
-// Reads scan 0 of `scan` through the loaded plug-in into `out.matrices`. Throws ScanError with
-// the reason it could not, in quarn's words.
-void readWhole(const PluginLibrary& plugin, const std::string& scan, WholeRead& out);
+// Reads scan 0 of `scan` through the loaded plug-in into `out.matrices`, its console lines
+// muted when `quiet` (see ConsoleMode). Throws ScanError with the reason it could not, in
+// quarn's words.
+void readWhole(const PluginLibrary& plugin, const std::string& scan, WholeRead& out,
+               bool quiet = false);
 
 // Counts the columns the read filled: the plug-in does not tell, and a filled column may hold
 // NaN like its tail, so the SDK's pixels with a point and a colour are counted. Also the

@@ -276,10 +276,13 @@ void checkDistinctFiles(const std::vector<std::string>& inputs,
   }
 }
 
+OutputFileError::OutputFileError(const std::string& path, int code)
+    : OutputFileError(path, reasonOf(code), code) {}
+
 bool namesStandardOutput(const std::string& path) { return destinationOf(path).descriptor == 1; }
 
 OutputFile::OutputFile(const std::string& path, bool seeks) : path_(path) {
-  if (path.empty()) throw OutputFileError(path, "");
+  if (path.empty()) throw OutputFileError(path, ENOENT);  // as open("") fails
   openTarget(seeks);
   stream_.rdbuf(buffer_.get());
 }
@@ -302,7 +305,7 @@ void OutputFile::openTarget([[maybe_unused]] bool seeks) {
   } else {
     target_ = destination.path.u8string();
     exists = statFile(target_, old) == 0;
-    if (exists && S_ISDIR(old.st_mode)) throw OutputFileError(path_, reasonOf(EISDIR));
+    if (exists && S_ISDIR(old.st_mode)) throw OutputFileError(path_, EISDIR);
     direct_ = exists && !S_ISREG(old.st_mode);
     if (direct_) fd = openFile(target_, O_WRONLY);
 #if !defined(_WIN32)
@@ -310,7 +313,7 @@ void OutputFile::openTarget([[maybe_unused]] bool seeks) {
 #endif
   }
   if (direct_) {
-    if (fd < 0) throw OutputFileError(path_, reasonOf(errno));
+    if (fd < 0) throw OutputFileError(path_, errno);
 #if !defined(_WIN32)
     // A pipe, or a file where the caller's offsets would miss: the whole file goes there at
     // commit.
@@ -322,14 +325,14 @@ void OutputFile::openTarget([[maybe_unused]] bool seeks) {
       if (spool != nullptr) std::fclose(spool);
       if (fd < 0) {
         closeFile(std::exchange(spool_, -1));
-        throw OutputFileError(path_, reasonOf(error));
+        throw OutputFileError(path_, error);
       }
     }
 #endif
     buffer_ = std::make_unique<DescriptorBuffer>(fd);
     return;
   }
-  if (exists && !mayWrite(target_)) throw OutputFileError(path_, reasonOf(errno));
+  if (exists && !mayWrite(target_)) throw OutputFileError(path_, errno);
 #if defined(__linux__)
   const fs::path folder = fs::u8path(target_).parent_path();
   fd = open(folder.empty() ? "." : folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
@@ -338,7 +341,7 @@ void OutputFile::openTarget([[maybe_unused]] bool seeks) {
 #endif
   if (fd < 0) {
     fd = openFile(target_ + ".part", O_WRONLY | O_CREAT | O_TRUNC);
-    if (fd < 0) throw OutputFileError(path_, reasonOf(errno));
+    if (fd < 0) throw OutputFileError(path_, errno);
     tempPath_ = target_ + ".part";
   }
   buffer_ = std::make_unique<DescriptorBuffer>(fd);
@@ -359,7 +362,7 @@ OutputFile::~OutputFile() {
 
 OutputFileError OutputFile::error() const {
   const int error = buffer_->error();
-  return OutputFileError(path_, error != 0 ? reasonOf(error) : "the write failed");
+  return error != 0 ? OutputFileError(path_, error) : OutputFileError(path_, "the write failed");
 }
 
 void OutputFile::linkIntoPlace() {
@@ -394,7 +397,11 @@ void OutputFile::commit() {
   if (tempPath_.empty()) return;
   std::error_code error;
   fs::rename(fs::u8path(tempPath_), fs::u8path(target_), error);
-  if (error) throw OutputFileError(path_, error.message());
+  if (error) {
+    const std::error_condition condition = error.default_error_condition();  // as an errno
+    throw OutputFileError(path_, error.message(),
+                          condition.category() == std::generic_category() ? condition.value() : 0);
+  }
   committed_ = true;
 }
 

@@ -9,17 +9,26 @@
 namespace quarn::output {
 
 // "cannot write PATH: reason", the reason in the system's words where it has them;
-// reason() alone for callers that word the failure their own way.
+// reason() alone for callers that word the failure their own way, and the system's error
+// number (errno), 0 where the system gave none, for callers that raise by kind (Python's
+// PermissionError, IsADirectoryError, ...).
 class OutputFileError : public std::runtime_error {
  public:
-  OutputFileError(const std::string& path, const std::string& reason)
+  OutputFileError(const std::string& path, const std::string& reason, int code = 0)
       : std::runtime_error(path.empty() ? "an output file name is empty"
                                         : "cannot write " + path + ": " + reason),
-        reason_(reason) {}
+        path_(path),
+        reason_(reason),
+        code_(code) {}
+  // The system's reason for `code`.
+  OutputFileError(const std::string& path, int code);
+  const std::string& path() const { return path_; }
   const std::string& reason() const { return reason_; }
+  int code() const { return code_; }
 
  private:
-  std::string reason_;
+  std::string path_, reason_;
+  int code_;
 };
 
 // Names on one command line that are one file: the command line is wrong, nothing is written.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <stdexcept>
 
 namespace quarn::e57 {
 
@@ -86,29 +87,60 @@ void PagedStream::zerosTo(std::uint64_t alignment) {
   write(zeros, (alignment - logicalLength() % alignment) % alignment);
 }
 
+std::uint64_t PagedStream::hold(std::size_t size) {
+  const std::uint64_t at = logicalLength();
+  heldUpTo_ = at + size;
+  static const unsigned char zeros[64] = {};
+  for (std::size_t left = size; left > 0;) {
+    const std::size_t n = std::min(left, sizeof zeros);
+    write(zeros, n);
+    left -= n;
+  }
+  return at;
+}
+
+void PagedStream::fill(std::uint64_t at, const std::string& bytes) {
+  for (std::size_t done = 0; done < bytes.size();) {
+    const std::uint64_t index = (at + done) / kPagePayload;
+    const std::size_t offset = (at + done) % kPagePayload;
+    const std::size_t n = std::min<std::size_t>(bytes.size() - done, kPagePayload - offset);
+    if (index == pagesOut_) {  // still being filled
+      std::memcpy(page_.data() + offset, bytes.data() + done, n);
+    } else {
+      const auto page = std::find_if(held_.begin(), held_.end(),
+                                     [&](const HeldPage& p) { return p.index == index; });
+      if (page == held_.end()) throw std::logic_error("an E57 page filled that was not held");
+      std::memcpy(page->bytes.data() + offset, bytes.data() + done, n);
+      const std::ostream::pos_type end = out_.tellp();
+      out_.seekp(begin_ + static_cast<std::streamoff>(index * kPageSize));
+      writePage(page->bytes);
+      out_.seekp(end);
+    }
+    done += n;
+  }
+}
+
 void PagedStream::pageOut() {
-  if (pagesOut_ == 0) first_ = page_;
-  const std::uint32_t crc = crc32c(page_.data(), page_.size());
-  const unsigned char big[4] = {
-      static_cast<unsigned char>(crc >> 24), static_cast<unsigned char>(crc >> 16),
-      static_cast<unsigned char>(crc >> 8), static_cast<unsigned char>(crc)};
-  out_.write(reinterpret_cast<const char*>(page_.data()), page_.size());
-  out_.write(reinterpret_cast<const char*>(big), 4);
+  // A page a held place lies in is kept until it is filled (places are filled in the order
+  // they are held, and few are held at once).
+  if (pagesOut_ * kPagePayload < heldUpTo_) held_.push_back({pagesOut_, page_});
+  writePage(page_);
   page_.fill(0);
   filled_ = 0;
   ++pagesOut_;
 }
 
-void PagedStream::finish(const std::string& header) {
+void PagedStream::writePage(const Page& page) {
+  const std::uint32_t crc = crc32c(page.data(), page.size());
+  const unsigned char big[4] = {
+      static_cast<unsigned char>(crc >> 24), static_cast<unsigned char>(crc >> 16),
+      static_cast<unsigned char>(crc >> 8), static_cast<unsigned char>(crc)};
+  out_.write(reinterpret_cast<const char*>(page.data()), page.size());
+  out_.write(reinterpret_cast<const char*>(big), 4);
+}
+
+void PagedStream::finish() {
   if (filled_ > 0) pageOut();  // the rest of it zeros already
-  const std::ostream::pos_type end = out_.tellp();
-  const std::uint64_t pages = pagesOut_;
-  out_.seekp(begin_);
-  page_ = first_;
-  std::memcpy(page_.data(), header.data(), std::min(header.size(), page_.size()));
-  pageOut();
-  pagesOut_ = pages;
-  out_.seekp(end);
 }
 
 }  // namespace quarn::e57

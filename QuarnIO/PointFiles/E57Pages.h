@@ -1,14 +1,16 @@
 #pragma once
 
 // The paged layer of an E57 file: the logical bytes go out in pages of 1020, each followed by
-// the CRC-32C of those bytes, big-endian. The file header sits in page 0's first 48 bytes,
-// known only once everything else is written: page 0 is kept to be written again then.
+// the CRC-32C of those bytes, big-endian. Some bytes are known only after those that follow
+// them (the file header in page 0's first 48, a section's length before its packets): their
+// place is held, and the pages it lies in are kept to be written again once it is filled.
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <ostream>
 #include <string>
+#include <vector>
 
 namespace quarn::e57 {
 
@@ -37,17 +39,30 @@ class PagedStream {
   void write(const void* data, std::size_t size);
   void write(const std::string& bytes) { write(bytes.data(), bytes.size()); }
   void zerosTo(std::uint64_t alignment);
-  // Pads the last page with zeros, then writes page 0 again with `header` at its start.
-  void finish(const std::string& header);
+  // Writes `size` zeros whose place `fill` fills later; returns their logical offset.
+  std::uint64_t hold(std::size_t size);
+  // Puts `bytes` at logical offset `at`, in a place held, written again where it is out.
+  void fill(std::uint64_t at, const std::string& bytes);
+  // Pads the last page with zeros and writes it out.
+  void finish();
 
  private:
+  using Page = std::array<unsigned char, kPagePayload>;
+  struct HeldPage {
+    std::uint64_t index;
+    Page bytes;
+  };
+
   void pageOut();
+  void writePage(const Page& page);
 
   std::ostream& out_;
   std::ostream::pos_type begin_;
-  std::array<unsigned char, kPagePayload> page_{}, first_{};
+  Page page_{};
   std::size_t filled_ = 0;
   std::uint64_t pagesOut_ = 0;
+  std::uint64_t heldUpTo_ = 0;  // logical end of the last place held
+  std::vector<HeldPage> held_;  // pages out that a place held lies in
 };
 
 }  // namespace quarn::e57

@@ -1,9 +1,10 @@
 // ASTM E57: one structured scan (data3D) per frame with points, named "frame N": its pose, and
 // each point as the scanner measured it (single-precision cartesianX/Y/Z in the frame's own
 // coordinates), its colour and its pixel (rowIndex = y, columnIndex = x). Points without a
-// frame (a thinned cloud) are one scan named "points", in output coordinates, without a pose
-// or a grid. Where points without a colour are kept, isColorInvalid marks them. Each scan's
-// binary section goes out as its block comes; the XML and the file header after the last one.
+// frame (a thinned cloud, or frames merged), in one block or many, are one scan named
+// "points", in output coordinates, without a pose or a grid. Where points without a colour are
+// kept, isColorInvalid marks them. Each scan's binary section goes out as its blocks come; the
+// XML and the file header after the last one.
 
 #include <algorithm>
 #include <array>
@@ -103,11 +104,57 @@ struct Scan {
   std::string guid;
 };
 
+// Points without a frame that wait for a whole packet.
+struct PendingPoints {
+  std::vector<float> xyz;
+  std::vector<std::uint8_t> rgb, colourless;
+  std::size_t count = 0;
+
+  void add(const PointBlock& block, std::size_t first, std::size_t n) {
+    xyz.insert(xyz.end(), block.xyz + 3 * first, block.xyz + 3 * (first + n));
+    rgb.insert(rgb.end(), block.rgb + 3 * first, block.rgb + 3 * (first + n));
+    if (block.colourless != nullptr || !colourless.empty()) {
+      colourless.resize(count);  // 0 for points that came without flags
+      if (block.colourless != nullptr) {
+        colourless.insert(colourless.end(), block.colourless + first, block.colourless + first + n);
+      } else {
+        colourless.resize(count + n);
+      }
+    }
+    count += n;
+  }
+  PointBlock block() const {
+    PointBlock b;
+    b.xyz = xyz.data();
+    b.rgb = rgb.data();
+    b.count = count;
+    if (!colourless.empty()) b.colourless = colourless.data();
+    return b;
+  }
+  void clear() {
+    xyz.clear();
+    rgb.clear();
+    colourless.clear();
+    count = 0;
+  }
+};
+
+// A scan's compressed-vector section as it goes out: data packets of the same number of
+// records in every bytestream, a multiple of 64 (but for the last) so that each bytestream's
+// share ends on a whole word whatever a reader's word size. No index packets.
+struct Section {
+  std::vector<std::pair<Field, int>> fields;  // and their bits
+  std::size_t packetHeader = 0, perPacket = 0;
+  std::uint64_t start = 0;     // logical
+  std::uint64_t lengthAt = 0;  // where its length goes, when held (0: written at once)
+  Fnv hash;                    // of the scan's frame, grid and pose, then count and bounds
+};
+
 class E57Writer final : public PointWriter {
  public:
   E57Writer(std::ostream& out, std::uint64_t count, std::uint64_t pixels)
       : PointWriter(out, count, pixels), pages_(out) {
-    pages_.write(std::string(48, '\0'));  // the file header's place
+    pages_.hold(48);  // the file header's place
   }
 
  private:
@@ -119,92 +166,152 @@ class E57Writer final : public PointWriter {
     if (framed && (block.pose == nullptr || block.frameXyz == nullptr || block.pixel == nullptr ||
                    block.sizeX <= 0 || block.sizeY <= 0))
       throw std::logic_error("an E57 scan needs its frame, pose, grid and measured points");
-    if (!framed && !scans_.empty())
+    // Points without a frame, in as many blocks as they come, are one scan, the file's only one.
+    if (!framed && open_) {
+      Scan& scan = scans_.back();
+      const std::array<float, 6> bounds = boundsOf(block);
+      for (int k = 0; k < 6; k += 2) {
+        scan.bounds[k] = std::min(scan.bounds[k], bounds[k]);
+        scan.bounds[k + 1] = std::max(scan.bounds[k + 1], bounds[k + 1]);
+      }
+      scan.count += block.count;
+      append(block, false);
+      return;
+    }
+    if (open_ || (!framed && !scans_.empty()))
       throw std::logic_error("points without a frame are one E57 scan, the file's only one");
     static constexpr double kIdentity[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
     const double* pose = framed ? block.pose : kIdentity;
-    Scan scan{block.frame,
-              framed ? block.sizeX : 0,
-              framed ? block.sizeY : 0,
-              block.colourless != nullptr,
-              quaternion(pose),
-              {pose[3], pose[7], pose[11]},
-              boundsOf(block),
-              block.count,
-              0,
-              ""};
-    Fnv hash;
-    hash.add(static_cast<std::uint64_t>(block.frame));
-    hash.add(static_cast<std::uint64_t>(scan.sizeX));
-    hash.add(static_cast<std::uint64_t>(scan.sizeY));
-    for (int i = 0; i < 16; ++i) hash.add(pose[i]);
-    hash.add(block.count);
-    for (const float bound : scan.bounds) hash.add(static_cast<double>(bound));
-    writeSection(block, scan);
-    scan.guid = hash.guid();
-    fileHash_.add(hash.value());
-    scans_.push_back(scan);
+    scans_.push_back({block.frame,
+                      framed ? block.sizeX : 0,
+                      framed ? block.sizeY : 0,
+                      block.colourless != nullptr,
+                      quaternion(pose),
+                      {pose[3], pose[7], pose[11]},
+                      boundsOf(block),
+                      block.count,
+                      0,
+                      ""});
+    begin(scans_.back(), pose, framed);
+    append(block, framed);
+    if (framed) {
+      close();
+    } else {
+      open_ = true;
+    }
   }
 
-  // The compressed-vector section: its header, then data packets of the same number of
-  // records in every bytestream, a multiple of 64 so that each bytestream's share ends on a
-  // whole word whatever a reader's word size. No index packets.
-  void writeSection(const PointBlock& block, Scan& scan) {
-    std::vector<std::pair<Field, int>> fields = {{Field::x, 32},    {Field::y, 32},
-                                                 {Field::z, 32},    {Field::red, 8},
-                                                 {Field::green, 8}, {Field::blue, 8}};
-    if (scan.colourFlags) fields.emplace_back(Field::colourInvalid, 1);
-    if (scan.frame >= 0) {
-      fields.emplace_back(Field::row, bitsFor(scan.sizeY - 1));
-      fields.emplace_back(Field::column, bitsFor(scan.sizeX - 1));
-    }
-    const std::size_t packetHeader = 6 + 2 * fields.size();
-    int recordBits = 0;
-    for (const auto& field : fields) recordBits += field.second;
-    const std::size_t perPacket =
-        (kMaxPacket - packetHeader - 3) * 8 / recordBits / 64 * 64;  // 3: the most padding
-    auto packetLength = [&](std::size_t records) {
-      std::size_t length = packetHeader;
-      for (const auto& field : fields) length += (records * field.second + 7) / 8;
-      return (length + 3) / 4 * 4;
-    };
-    const std::uint64_t full = block.count / perPacket, rest = block.count % perPacket;
-    const std::uint64_t sectionLength =
-        32 + full * packetLength(perPacket) + (rest > 0 ? packetLength(rest) : 0);
+  std::size_t packetLength(std::size_t records) const {
+    std::size_t length = section_.packetHeader;
+    for (const auto& field : section_.fields) length += (records * field.second + 7) / 8;
+    return (length + 3) / 4 * 4;
+  }
 
+  // The section's header, its length known now when the scan's count is final (a frame's), or
+  // held until the scan is closed.
+  void begin(Scan& scan, const double* pose, bool countFinal) {
+    section_.fields = {{Field::x, 32},  {Field::y, 32},    {Field::z, 32},
+                       {Field::red, 8}, {Field::green, 8}, {Field::blue, 8}};
+    if (scan.colourFlags) section_.fields.emplace_back(Field::colourInvalid, 1);
+    if (scan.frame >= 0) {
+      section_.fields.emplace_back(Field::row, bitsFor(scan.sizeY - 1));
+      section_.fields.emplace_back(Field::column, bitsFor(scan.sizeX - 1));
+    }
+    section_.packetHeader = 6 + 2 * section_.fields.size();
+    int recordBits = 0;
+    for (const auto& field : section_.fields) recordBits += field.second;
+    section_.perPacket =
+        (kMaxPacket - section_.packetHeader - 3) * 8 / recordBits / 64 * 64;  // 3: the most padding
+    pending_ = {};
     pages_.zerosTo(8);
-    const std::uint64_t start = pages_.logicalLength();
-    scan.sectionAt = e57::physicalOffset(start);
+    section_.start = pages_.logicalLength();
+    scan.sectionAt = e57::physicalOffset(section_.start);
+    section_.lengthAt = 0;
+    section_.hash = Fnv();
+    section_.hash.add(static_cast<std::uint64_t>(scan.frame));
+    section_.hash.add(static_cast<std::uint64_t>(scan.sizeX));
+    section_.hash.add(static_cast<std::uint64_t>(scan.sizeY));
+    for (int i = 0; i < 16; ++i) section_.hash.add(pose[i]);
+    if (countFinal) {
+      const std::uint64_t full = scan.count / section_.perPacket,
+                          rest = scan.count % section_.perPacket;
+      sectionLength_ =
+          32 + full * packetLength(section_.perPacket) + (rest > 0 ? packetLength(rest) : 0);
+      pages_.write(sectionHeader(sectionLength_));
+    } else {
+      section_.lengthAt = pages_.hold(32);
+    }
+  }
+
+  std::string sectionHeader(std::uint64_t sectionLength) const {
     std::string bytes;
     putLittle(bytes, 1, 1);  // a compressed-vector section
     putLittle(bytes, 0, 7);
     putLittle(bytes, sectionLength, 8);
-    putLittle(bytes, e57::physicalOffset(start + 32), 8);
+    putLittle(bytes, e57::physicalOffset(section_.start + 32), 8);
     putLittle(bytes, 0, 8);  // no index
-    pages_.write(bytes);
+    return bytes;
+  }
 
-    for (std::uint64_t first = 0; first < block.count; first += perPacket) {
-      const std::size_t records =
-          static_cast<std::size_t>(std::min<std::uint64_t>(perPacket, block.count - first));
-      const std::size_t length = packetLength(records);
-      packet_.resize(std::max(packet_.size(), length));  // every byte is written below
-      unsigned char* p = packet_.data();
-      p[0] = 1;  // a data packet, no flags
-      p[1] = 0;
-      store16(p + 2, length - 1);
-      store16(p + 4, fields.size());
-      unsigned char* stream = p + packetHeader;
-      for (std::size_t f = 0; f < fields.size(); ++f) {
-        const std::size_t size = (records * fields[f].second + 7) / 8;
-        store16(p + 6 + 2 * f, size);
-        pack(block, fields[f].first, first, records, fields[f].second, stream);
-        stream += size;
-      }
-      std::fill(stream, p + length, 0);  // the padding to a whole number of words
-      pages_.write(p, length);
+  // The block's records into packets: whole packets as they fill; the rest as the last packet
+  // where `last`, else kept for the next block (points without a frame, as many as a packet).
+  void append(const PointBlock& block, bool last) {
+    std::size_t first = 0;
+    const std::size_t per = section_.perPacket;
+    if (pending_.count > 0) {
+      first = std::min(block.count, per - pending_.count);
+      pending_.add(block, 0, first);
+      if (pending_.count == per || last) flushPending();
     }
-    if (pages_.logicalLength() != start + sectionLength)
+    for (; block.count - first >= per; first += per) writePacket(block, first, per);
+    if (first == block.count) return;
+    if (last) {
+      writePacket(block, first, block.count - first);
+    } else {
+      pending_.add(block, first, block.count - first);
+    }
+  }
+
+  void flushPending() {
+    if (pending_.count == 0) return;
+    writePacket(pending_.block(), 0, pending_.count);
+    pending_.clear();
+  }
+
+  void writePacket(const PointBlock& block, std::size_t first, std::size_t records) {
+    const std::size_t length = packetLength(records);
+    packet_.resize(std::max(packet_.size(), length));  // every byte is written below
+    unsigned char* p = packet_.data();
+    p[0] = 1;  // a data packet, no flags
+    p[1] = 0;
+    store16(p + 2, length - 1);
+    store16(p + 4, section_.fields.size());
+    unsigned char* stream = p + section_.packetHeader;
+    for (std::size_t f = 0; f < section_.fields.size(); ++f) {
+      const std::size_t size = (records * section_.fields[f].second + 7) / 8;
+      store16(p + 6 + 2 * f, size);
+      pack(block, section_.fields[f].first, first, records, section_.fields[f].second, stream);
+      stream += size;
+    }
+    std::fill(stream, p + length, 0);  // the padding to a whole number of words
+    pages_.write(p, length);
+  }
+
+  // The scan's last packet, its length where held; its GUID from what it holds.
+  void close() {
+    flushPending();
+    Scan& scan = scans_.back();
+    const std::uint64_t length = pages_.logicalLength() - section_.start;
+    if (section_.lengthAt != 0) {
+      pages_.fill(section_.lengthAt, sectionHeader(length));
+    } else if (length != sectionLength_) {
       throw std::logic_error("an E57 section's length miscounted");
+    }
+    section_.hash.add(scan.count);
+    for (const float bound : scan.bounds) section_.hash.add(static_cast<double>(bound));
+    scan.guid = section_.hash.guid();
+    fileHash_.add(section_.hash.value());
+    open_ = false;
   }
 
   static void store16(unsigned char* to, std::size_t value) {
@@ -235,9 +342,10 @@ class E57Writer final : public PointWriter {
       // Up to 32 bits held; whole 32-bit words go out little-endian, the rest byte by byte.
       for (std::size_t i = first; i < first + records; ++i) {
         // Within the grid: the reader walks it. A flag is 0 or 1.
-        const std::uint64_t value = f == Field::colourInvalid ? block.colourless[i] != 0
-                                    : f == Field::row         ? block.pixel[2 * i + 1]
-                                                              : block.pixel[2 * i];
+        const std::uint64_t value = f == Field::colourInvalid
+                                        ? block.colourless != nullptr && block.colourless[i] != 0
+                                    : f == Field::row ? block.pixel[2 * i + 1]
+                                                      : block.pixel[2 * i];
         held |= value << count;
         count += bits;
         if (count < 32) continue;
@@ -251,6 +359,7 @@ class E57Writer final : public PointWriter {
   }
 
   void end() override {
+    if (open_) close();
     pages_.zerosTo(8);
     const std::uint64_t xmlAt = pages_.logicalLength();
     fileHash_.add(static_cast<std::uint64_t>(scans_.size()));
@@ -284,7 +393,8 @@ class E57Writer final : public PointWriter {
     putLittle(header, e57::physicalOffset(xmlAt), 8);
     putLittle(header, xmlLength, 8);
     putLittle(header, e57::kPageSize, 8);
-    pages_.finish(header);
+    pages_.finish();
+    pages_.fill(0, header);
   }
 
   static std::string scanXml(const Scan& scan) {
@@ -361,6 +471,10 @@ class E57Writer final : public PointWriter {
 
   PagedStream pages_;
   std::vector<Scan> scans_;
+  bool open_ = false;                // the last scan, of points without a frame, takes more
+  Section section_;                  // the last scan's
+  std::uint64_t sectionLength_ = 0;  // where known from the start
+  PendingPoints pending_;
   Fnv fileHash_;
   std::vector<unsigned char> packet_;
 };

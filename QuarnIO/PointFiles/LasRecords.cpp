@@ -113,8 +113,11 @@ void LasRecords::tooFar(float value, int axis) const {
   char metres[64];
   std::snprintf(metres, sizeof metres, "%.0f",
                 std::fabs(static_cast<double>(value) - offset_[axis]));
-  throw PointFormatError(std::string("the scan reaches ") + metres +
-                         " m from its first frame, more than LAS holds at 0.1 mm (214 km)");
+  // Along one axis, which is what the format bounds: a point 300 km away diagonally may reach
+  // only 238 km along any one of them.
+  throw PointFormatError(std::string("the scan reaches ") + metres + " m along " + "xyz"[axis] +
+                         " from its first frame, more than LAS holds at 0.1 mm (214 km along an "
+                         "axis)");
 }
 
 }  // namespace quarn

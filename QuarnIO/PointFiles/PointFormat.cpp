@@ -48,17 +48,21 @@ const PointFormat& pointFormatOf(const std::string& path) {
   throw unknownFormat(path, known);
 }
 
-const PointFormat& pointFormatOf(const std::string& path, const std::string& name) {
+const PointFormat& pointFormatOf(const std::string& path, const std::string& name,
+                                 const std::string& option) {
   if (name.empty()) return pointFormatOf(path);
   for (const PointFormat& format : kFormats) {
     if (lowerCase(name) != format.extension + 1) continue;
-    if (!extensionOf(path).empty() && &pointFormatOf(path) != &format) {
-      throw std::invalid_argument("--format " + name + ", but " + path + " names " +
-                                  pointFormatOf(path).name);
+    // Only a known extension of another format contradicts the name: "points.dat" is anything.
+    const std::string extension = lowerCase(extensionOf(path));
+    for (const PointFormat& other : kFormats) {
+      if (extension == other.extension && &other != &format) {
+        throw std::invalid_argument(option + " " + name + ", but " + path + " names " + other.name);
+      }
     }
     return format;
   }
-  throw std::invalid_argument("unknown format '" + name + "' (known: " + [] {
+  throw std::invalid_argument(option + ": unknown format '" + name + "' (known: " + [] {
     std::string known;
     for (const std::string& n : pointFormatNames()) known += (known.empty() ? "" : ", ") + n;
     return known;

@@ -36,9 +36,11 @@ struct PointFormat {
 const PointFormat& pointFormatOf(const std::string& path);
 
 // The format named `name` ("ply", "e57", ...; "" for the one `path`'s extension names) for the
-// file `path`. Throws std::invalid_argument for an unknown name, or one that another extension
-// of `path` contradicts: "--format e57, but out.ply names PLY".
-const PointFormat& pointFormatOf(const std::string& path, const std::string& name);
+// file `path`, whatever its extension unless that is another format's. Throws
+// std::invalid_argument for an unknown name, or one that `path`'s extension contradicts:
+// "--format e57, but out.ply names PLY", the name given by `option`.
+const PointFormat& pointFormatOf(const std::string& path, const std::string& name,
+                                 const std::string& option = "--format");
 
 // The names --format takes: "ply", "pcd", "xyz", "e57", "las".
 std::vector<std::string> pointFormatNames();

@@ -56,22 +56,63 @@ void writePly(const std::vector<FramePose>& poses, std::ostream& out) {
 
 }  // namespace
 
-void checkTrajectoryFormat(const std::string& path) {
+namespace {
+
+struct TrajectoryName {
+  const char* extension;
+  const char* name;
+  TrajectoryFormat format;
+};
+// The first is the format of a name without an extension.
+constexpr TrajectoryName kTrajectoryFormats[] = {{".txt", "TUM text", TrajectoryFormat::tum},
+                                                 {".csv", "CSV", TrajectoryFormat::csv},
+                                                 {".ply", "PLY", TrajectoryFormat::ply}};
+
+const TrajectoryName* knownExtension(const std::string& path) {
   const std::string extension = extensionOf(path);
-  if (extension.empty() || extension == ".txt" || extension == ".csv" || extension == ".ply")
-    return;
-  throw std::invalid_argument("unknown trajectory format '" +
-                              std::filesystem::u8path(path).extension().u8string() +
-                              "' (known: .txt, .csv, .ply)");
+  for (const TrajectoryName& known : kTrajectoryFormats) {
+    if (extension == known.extension) return &known;
+  }
+  return nullptr;
 }
 
-void writeTrajectory(const std::string& path, const std::vector<FramePose>& poses,
+}  // namespace
+
+std::vector<std::string> trajectoryFormatNames() {
+  std::vector<std::string> names;
+  for (const TrajectoryName& known : kTrajectoryFormats) names.emplace_back(known.extension + 1);
+  return names;
+}
+
+TrajectoryFormat trajectoryFormatOf(const std::string& path, const std::string& name) {
+  const TrajectoryName* byExtension = knownExtension(path);
+  if (name.empty()) {
+    if (byExtension != nullptr) return byExtension->format;
+    if (extensionOf(path).empty()) return TrajectoryFormat::tum;
+    throw std::invalid_argument("unknown trajectory format '" +
+                                std::filesystem::u8path(path).extension().u8string() +
+                                "' (known: .txt, .csv, .ply)");
+  }
+  std::string lower = name;
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  for (const TrajectoryName& known : kTrajectoryFormats) {
+    if (lower != known.extension + 1) continue;
+    if (byExtension != nullptr && byExtension != &known) {
+      throw std::invalid_argument("--format " + name + ", but " + path + " names " +
+                                  byExtension->name);
+    }
+    return known.format;
+  }
+  throw std::invalid_argument("--format: unknown trajectory format '" + name +
+                              "' (known: txt, csv, ply)");
+}
+
+void writeTrajectory(TrajectoryFormat format, const std::vector<FramePose>& poses,
                      std::ostream& out) {
-  checkTrajectoryFormat(path);
-  const std::string extension = extensionOf(path);
-  if (extension == ".ply") return writePly(poses, out);
-  if (extension == ".csv") out << "index,tx,ty,tz,qx,qy,qz,qw\n";
-  for (const FramePose& frame : poses) out << poseLine(frame, extension == ".csv" ? ',' : ' ');
+  if (format == TrajectoryFormat::ply) return writePly(poses, out);
+  if (format == TrajectoryFormat::csv) out << "index,tx,ty,tz,qx,qy,qz,qw\n";
+  for (const FramePose& frame : poses)
+    out << poseLine(frame, format == TrajectoryFormat::csv ? ',' : ' ');
 }
 
 }  // namespace quarn

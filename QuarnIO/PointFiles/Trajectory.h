@@ -20,12 +20,19 @@ struct FramePose {
   Eigen::Matrix4d pose;  // frame to output: rotation block, translation in column 3
 };
 
-// Throws std::invalid_argument "unknown trajectory format '.foo' (known: .txt, .csv, .ply)"
-// unless `path`'s extension is one of them (or it has none: TUM text).
-void checkTrajectoryFormat(const std::string& path);
+enum class TrajectoryFormat { tum, csv, ply };
 
-// Writes the poses to `out` in the format `path`'s extension names.
-void writeTrajectory(const std::string& path, const std::vector<FramePose>& poses,
+// The format named `name` ("txt", "csv", "ply", in any case; "" for the one `path`'s extension
+// names, TUM text for a name without one). A name holds for any file name but one whose
+// extension is another of these formats'. Throws std::invalid_argument "unknown trajectory
+// format '.foo' (known: .txt, .csv, .ply)", "--format csv, but path.txt names TUM text", or
+// for an unknown name.
+TrajectoryFormat trajectoryFormatOf(const std::string& path, const std::string& name = "");
+
+// The names --format takes: "txt", "csv", "ply".
+std::vector<std::string> trajectoryFormatNames();
+
+void writeTrajectory(TrajectoryFormat format, const std::vector<FramePose>& poses,
                      std::ostream& out);
 
 }  // namespace quarn

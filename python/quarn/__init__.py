@@ -13,6 +13,9 @@ with a finite point but no colour, black, flagged in `uncoloured`.
 """
 
 import errno
+import math
+import numbers
+import operator
 import os
 
 # Checked before the module loads, which would fail later or in numpy's own words.
@@ -73,6 +76,39 @@ def _path(value, name):  # as open() takes it: str, bytes or os.PathLike; the fi
                         f"{type(value).__name__}") from None
 
 
+def _flag(value, name):  # True or False (or 1 or 0), not anything truthy: "no" is not False
+    if isinstance(value, (bool, _numpy.bool_)):
+        return bool(value)
+    try:
+        number = operator.index(value)
+    except TypeError:
+        raise TypeError(f"{name} must be True or False, not {type(value).__name__}") from None
+    if number not in (0, 1):
+        raise ValueError(f"{name} must be True or False, not {number}")
+    return bool(number)
+
+
+def _voxel(value):  # a cell size in metres: a real number, positive and finite
+    if value is None:
+        return None
+    if isinstance(value, (bool, _numpy.bool_)) or not isinstance(value, numbers.Real):
+        raise TypeError(f"voxel must be a number of metres, not {type(value).__name__}")
+    size = float(value)
+    if not (size > 0 and math.isfinite(size)):
+        raise ValueError(f"voxel must be a positive finite number of metres, not {value!r}")
+    return size
+
+
+def _format(value):  # a format's name, or None for the output's extension
+    if value is None:
+        return ""
+    if not isinstance(value, str):
+        raise TypeError(f"format must be a str or None, not {type(value).__name__}")
+    if not value:  # which the module would take for "by the extension"
+        raise ValueError(f"format must be one of {', '.join(_quarn.FORMATS)} or None, not ''")
+    return value
+
+
 def read(path, plugin=None, quiet=False, keep_uncoloured=False):
     """Reads the scan at `path` through the plug-in (by default default_plugin()).
 
@@ -83,13 +119,17 @@ def read(path, plugin=None, quiet=False, keep_uncoloured=False):
     lines for this read (what Python threads print still shows). keep_uncoloured=True also
     keeps the pixels with a finite point but no colour, in their place among the others, black,
     and True in uncoloured (n bool; all False otherwise); the plug-in leaves them out, so the
-    scan is then read frame by frame, without it, into arrays of the same size. Raises
-    ScanError (an OSError) with the reason when it cannot be read, TypeError for an argument
-    that is not a path.
+    scan is then read frame by frame, without it, into arrays of the same size, and a plugin
+    named with it is a ValueError. Raises ScanError (an OSError) with the reason when it cannot
+    be read, TypeError for an argument of the wrong type (a path that is not a path, a flag
+    that is not True or False).
     """
     path = _path(path, "path")
+    quiet, keep_uncoloured = _flag(quiet, "quiet"), _flag(keep_uncoloured, "keep_uncoloured")
+    if keep_uncoloured and plugin is not None:
+        raise ValueError("plugin: keep_uncoloured is read frame by frame, without the plug-in")
     plugin = default_plugin() if plugin is None else _path(plugin, "plugin")
-    return _quarn.read(path, plugin, bool(quiet), bool(keep_uncoloured))
+    return _quarn.read(path, plugin, quiet, keep_uncoloured)
 
 
 class Frame:
@@ -129,8 +169,8 @@ def frames(path, quiet=False, keep_uncoloured=False):
     The GIL is released while a frame is read; one iterator serves one thread at a time.
     keep_uncoloured=True also keeps the points without a colour, as read() does.
     """
-    del quiet  # nothing to mute
-    return Frames(_path(path, "path"), Frame, bool(keep_uncoloured))
+    _flag(quiet, "quiet")  # nothing to mute
+    return Frames(_path(path, "path"), Frame, _flag(keep_uncoloured, "keep_uncoloured"))
 
 
 def trajectory(path):
@@ -144,29 +184,44 @@ def trajectory(path):
 
 
 def convert(scan, output, preview=None, stream=None, plugin=None, format=None,
-            keep_uncoloured=False, voxel=None):
+            keep_uncoloured=False, voxel=None, merge_frames=False):
     """Converts the scan at `scan` to the point file `output` as `quarn import` does, byte for
-    byte: PLY, PCD, XYZ, E57 or LAS by its extension or by `format` ("ply", "pcd", "xyz", "e57",
-    "las"; for "-" and names without one), and a PNG picture at `preview` when given.
+    byte: PLY, PCD, XYZ, E57, LAS or LAZ by its extension or by `format` ("ply", "pcd", "xyz",
+    "e57", "las", "laz"; for "-" and names of any other extension), and a PNG picture at
+    `preview` when given.
 
     stream=None reads the scan through the plug-in (by default default_plugin()), or frame by
     frame when that does not fit in memory; True always frame by frame, False always through
     the plug-in. keep_uncoloured=True also writes the points without a colour (black; E57 marks
     them), read frame by frame. voxel=SIZE writes one point per occupied cube of SIZE metres
-    (the mean point and colour of each), as quarn import --voxel. The output is written
-    complete or not at all, by quarn's rules for a user's files (links followed, a FIFO or
-    device written straight through, "-" standard output). Returns a dict: frames, pixels,
-    points (written), non_finite (left out), without_colour (pixels with a point but no
-    colour, kept or not) and frame_by_frame. The plug-in's console lines are muted. Raises ScanError for the scan,
-    OSError for an output ("cannot write PATH: reason"), ValueError for a request that cannot
-    be done (an unknown extension, an output that is the scan).
+    (the mean point and colour of each cell), as quarn import --voxel. merge_frames=True
+    writes an E57's points as one scan in output coordinates rather than a scan (pose and
+    grid) for each frame, as quarn import --merge-frames; other formats keep each point's frame.
+    The output is written complete or not at all, by quarn's rules for a user's files (links
+    followed, a FIFO or device written straight through, "-" standard output). Returns a dict:
+    frames, pixels, points (written), non_finite (left out), without_colour (pixels with a
+    point but no colour: those written where they are kept, else all of them, left out),
+    frame_by_frame and scans (the E57 scans of their own, one for each frame with points). The
+    plug-in's console lines are muted.
+
+    Raises ScanError for the scan; for an output that cannot be written, the OSError open()
+    would raise (PermissionError, IsADirectoryError, FileNotFoundError, ...), with errno,
+    strerror and filename; TypeError for an argument of the wrong type; ValueError for a
+    request that cannot be done (an unknown extension, an output that is the scan, a plugin
+    named for a read that does not load it, a voxel too fine to number the scan's cells,
+    points beyond what the format holds).
     """
-    read = {None: 0, False: 1, True: 2}[None if stream is None else bool(stream)]
+    if preview is not None and not _path(preview, "preview"):  # as open("") refuses it
+        raise FileNotFoundError(errno.ENOENT, os.strerror(errno.ENOENT), preview)
+    if stream is not None:
+        stream = _flag(stream, "stream")
+    read = {None: 0, False: 1, True: 2}[stream]
     return _quarn.convert(_path(scan, "scan"), _path(output, "output"),
                           b"" if preview is None else _path(preview, "preview"),
-                          _path(default_plugin() if plugin is None else plugin, "plugin"), read,
-                          format or "", bool(keep_uncoloured),
-                          None if voxel is None else float(voxel))
+                          _path(default_plugin() if plugin is None else plugin, "plugin"),
+                          plugin is not None, read, _format(format),
+                          _flag(keep_uncoloured, "keep_uncoloured"), _voxel(voxel),
+                          _flag(merge_frames, "merge_frames"))
 
 
 def _to_open3d(self):

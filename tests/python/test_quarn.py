@@ -252,7 +252,9 @@ NAN, INF, BOTH, BLACK = float("nan"), float("inf"), 3, (0, 0, 0)
 ODD = {  # each scan's frames, with identity rotations: a point comes out as float(p - translation)
     "non-finite before black": [(2, 2, [(1, 2, 3, BOTH, (10, 20, 30)), (4, 5, 6, 1, (9, 9, 9)), (7, 8, 9, 2, (1, 1, 1)),
                                         (0.5, 0.25, 1, BOTH, (40, 50, 60))], 0),
-                                (1, 3, [(NAN, 1, 1, BOTH, BLACK), (1.5, 2.5, 3.5, BOTH, BLACK), (2, INF, 1, BOTH, (7, 7, 7))], 0)],
+                                # A point without a colour that is not finite: left out once, not also kept.
+                                (1, 4, [(NAN, 1, 1, BOTH, BLACK), (1.5, 2.5, 3.5, BOTH, BLACK), (2, INF, 1, BOTH, (7, 7, 7)),
+                                        (1, NAN, 1, 1, BLACK)], 0)],
     "empty frames": [(0, 0, [], 0), (3, 0, [], 0), (1, 2, [(1, 1, 1, 1, BLACK), (2, 2, 2, 2, (5, 5, 5))], 0),
                      (2, 1, [(-1, -2, -3, BOTH, (3, 2, 1)), (4, 4, 4, BOTH, BLACK)], 0), (0, 5, [], 0)],
     "only a non-finite point": [(1, 1, [(-INF, 0, 1, BOTH, (1, 2, 3))], 0)],
@@ -289,9 +291,12 @@ def test_every_path_hands_out_the_same_finite_points(tmp_path, frames, capfd):
     scan = tmp_path / "odd.scan"
     write_scan(scan, frames)
     flags = [f for _, _, p, _ in frames for _, _, _, f, _ in p]
-    without = flags.count(1)  # a point but no colour
     for keep in (False, True):
         xyz, rgb, uncoloured, left = kept(frames, keep)
+        # A point but no colour: those written where kept, else all, left out. Every pixel with
+        # a point is written or told once.
+        without = uncoloured.sum() if keep else flags.count(1)
+        assert len(xyz) + left + (0 if keep else without) == sum(f & 1 for f in flags)
         k, got, reports = ["--keep-uncoloured"] * keep, {}, set()
         for ext, parse in ((".ply", read_ply), (".pcd", read_pcd), (".xyz", read_xyz)):
             for how in ([], ["--stream"]):
@@ -326,7 +331,7 @@ def test_every_path_hands_out_the_same_finite_points(tmp_path, frames, capfd):
         assert s.pixels == sum(sx * sy for sx, sy, _, _ in frames) and len(fs) == len(frames)
         # Thinned: numpy's cell means, the same bytes whole and streamed; no cell number past 2^62.
         if np.abs(xyz).max(initial=0) / 0.5 >= 2.0**62:
-            with pytest.raises(quarn.ScanError, match="beyond what a grid of 0.5 m cells can number"):
+            with pytest.raises(ValueError, match="^voxel: a point at .* beyond what a grid of 0.5 m cells can number"):
                 quarn.convert(scan, tmp_path / "v.ply", keep_uncoloured=keep, voxel=0.5)
             continue
         for stream in (False, True)[keep:]:
@@ -362,3 +367,59 @@ def test_names_as_str_bytes_and_paths_and_not_utf8(d, tmp_path):
     with pytest.raises(FileNotFoundError) as missing:
         quarn.read(name + b".gone")
     assert missing.value.filename == os.fsdecode(name + b".gone")
+
+
+NOWHERE = "/nonexistent/plugin.so"
+# A request that cannot be done, told before anything is written: TypeError for a wrong type,
+# ValueError for a wrong value, each naming the keyword argument; an output that cannot be
+# written raises what open() would, with errno, strerror and filename.
+REQUESTS = {
+    "plugin for E57": (quarn.convert, "o.e57", {"plugin": NOWHERE}, ValueError, "^plugin: E57 is read frame by frame"),
+    "plugin kept uncoloured": (quarn.convert, "o.ply", {"keep_uncoloured": True, "plugin": NOWHERE}, ValueError,
+                               "^plugin: keep_uncoloured is read frame by frame"),
+    "plugin streamed": (quarn.convert, "o.ply", {"stream": True, "plugin": NOWHERE}, ValueError, "^plugin: stream reads"),
+    "plugin read kept uncoloured": (quarn.read, None, {"keep_uncoloured": True, "plugin": NOWHERE}, ValueError,
+                                    "^plugin: keep_uncoloured is read frame by frame"),
+    "voxel too fine": (quarn.convert, "o.ply", {"voxel": 1e-300}, ValueError, "^voxel: a point at .* 1e-300 m cells"),
+    "voxel text": (quarn.convert, "o.ply", {"voxel": "0.05"}, TypeError, "^voxel must be a number of metres, not str"),
+    "voxel True": (quarn.convert, "o.ply", {"voxel": True}, TypeError, "^voxel must be a number of metres, not bool"),
+    "voxel NaN": (quarn.convert, "o.ply", {"voxel": NAN}, ValueError, "^voxel must be a positive finite number"),
+    "flag text": (quarn.convert, "o.ply", {"keep_uncoloured": "no"}, TypeError, "^keep_uncoloured must be True or False"),
+    "read flag text": (quarn.read, None, {"quiet": "yes"}, TypeError, "^quiet must be True or False, not str"),
+    "stream 2": (quarn.convert, "o.ply", {"stream": 2}, ValueError, "^stream must be True or False, not 2"),
+    "format empty": (quarn.convert, "o.ply", {"format": ""}, ValueError, "^format must be one of ply, pcd"),
+    "format number": (quarn.convert, "o.ply", {"format": 7}, TypeError, "^format must be a str or None, not int"),
+    "format unknown": (quarn.convert, "o.ply", {"format": "obj"}, ValueError, "^format: unknown format 'obj'"),
+    "format contradicted": (quarn.convert, "o.ply", {"format": "pcd"}, ValueError, "^format pcd, but .*o.ply names PLY"),
+    "output a folder": (quarn.convert, ".", {}, IsADirectoryError, errno.EISDIR),
+    "output in no folder": (quarn.convert, "no/o.ply", {}, FileNotFoundError, errno.ENOENT),
+    "output unnamed": (quarn.convert, "", {}, FileNotFoundError, errno.ENOENT),
+    "preview in no folder": (quarn.convert, "o.ply", {"preview": "no/o.png"}, FileNotFoundError, errno.ENOENT),
+    "preview unnamed": (quarn.convert, "o.ply", {"preview": ""}, FileNotFoundError, errno.ENOENT),
+}
+
+
+@pytest.mark.parametrize("call, output, kwargs, error, said", REQUESTS.values(), ids=REQUESTS.keys())
+def test_a_request_that_cannot_be_done_raises_its_kind_and_writes_nothing(d, tmp_path, monkeypatch, call, output,
+                                                                           kwargs, error, said):
+    monkeypatch.chdir(tmp_path)
+    with pytest.raises(error) as caught:
+        call(d / "s.scan", *[output][:output is not None], **kwargs)
+    if issubclass(error, OSError):  # as open() raises it
+        e = caught.value
+        assert (e.errno, e.strerror, e.filename) == (said, os.strerror(said), kwargs.get("preview", output))
+    else:
+        assert re.search(said, str(caught.value)), str(caught.value)
+    assert os.listdir(tmp_path) == []
+
+
+def test_an_output_the_user_may_not_write_is_a_permission_error(d, tmp_path):
+    (tmp_path / "ro").mkdir(mode=0o555)
+    child = "import quarn, sys\ntry: quarn.convert(sys.argv[1], sys.argv[2])\n" \
+            "except PermissionError as e: print(e.errno, e.filename)"
+    # Root without the capabilities that override file permissions.
+    user = ["setpriv", "--bounding-set=-dac_override,-dac_read_search"] if os.geteuid() == 0 else []
+    run = subprocess.run([*user, sys.executable, "-c", child, d / "s.scan", tmp_path / "ro/o.ply"],
+                         capture_output=True, text=True)
+    assert run.stdout == f"{errno.EACCES} {tmp_path / 'ro/o.ply'}\n", run.stderr
+    assert os.listdir(tmp_path / "ro") == []

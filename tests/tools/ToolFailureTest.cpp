@@ -93,8 +93,9 @@ TEST(ToolFailure, OneLineExitCodeAndNoFileLeft) {
       {{"import", "-", "-o", "-"}, 2, "a scan cannot be read from standard input"},
       {{"import", goodScan, "-o", out, "--format", "pcd"}, 2, "--format pcd, but " + out + " names PLY"},
       {{"import", goodScan, "-o", out, "--keep-uncoloured", "--plugin", file("missing.so")}, 2, "--keep-uncoloured is read frame by frame"},
-      {{"import", goodScan, "-o", out, "--voxel", "0"}, 2, "--voxel"},
-      {{"import", goodScan, "-o", out, "--voxel", "nan"}, 2, "--voxel"},
+      {{"import", goodScan, "-o", out, "--voxel", "1e-300"}, 2, "--voxel: a point at "},
+      {{"trajectory", goodScan, "-o", file("t.txt"), "--format", "csv"}, 2, "--format csv, but " + file("t.txt") + " names TUM text"},
+      {{"trajectory", goodScan, "-o", "-", "--frobnicate", "x"}, 2, "not expected: --frobnicate x "},
       {{"import", goodScan, "-o", file("out.Foo")}, 2, "unknown output format '.Foo' (known: .ply, .pcd, .xyz, .e57, .las, .laz)"},
       {{"import", goodScan, "-o", out, "--preview", file("out.jpg")}, 2, "unknown output format '.jpg' (known: .png)"},
       {{"import", goodScan, "-o", ""}, 2, "--output: the file name is empty"},
@@ -106,6 +107,14 @@ TEST(ToolFailure, OneLineExitCodeAndNoFileLeft) {
       {"missing.scan", "no such file"}, {"text.scan", "not a scan file"},
       {"version2.scan", "a scan file of an unsupported format version"}, {"truncated.scan", "the scan file is damaged"}};
   // clang-format on
+  // Anything but a positive, finite decimal number of metres, in one line of its own.
+  for (const char* size :
+       {"0", "-1", "inf", "nan", "abc", "5cm", "", "1e400", "0.05 ", " 0.05", "0x10"}) {
+    cases.push_back({{"import", goodScan, "-o", out, "--voxel", size},
+                     2,
+                     "--voxel: '" + std::string(size) +
+                         "' is not a cell size: give a positive number of metres, such as 0.05 ("});
+  }
   for (const auto& [name, reason] : scans) {
     cases.push_back(
         {{"import", file(name), "-o", out}, 1, "cannot import " + file(name) + ": " + reason});

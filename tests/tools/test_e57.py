@@ -160,14 +160,34 @@ def test_kept_uncoloured_marked_and_a_thinned_cloud_one_scan_without_pose_or_gri
         assert maxima["isColorInvalid"] == 1 and np.array_equal(v["isColorInvalid"], pixels["flags"] == 1)
         rgb = np.stack([v["colorRed"], v["colorGreen"], v["colorBlue"]], 1)
         assert np.array_equal(rgb, np.where((pixels["flags"] == 1)[:, None], 0, pixels["rgb"]))
-    for name in ("v.e57", "v.ply"):
-        run("import", d / "s.scan", "-o", tmp_path / name, "--voxel", "0.25", "--keep-uncoloured")
-    _, [(scan, v, maxima)] = read_e57(tmp_path / "v.e57")
-    ply = read_ply(tmp_path / "v.ply")
-    assert scan.findtext(NS + "name") == "points" and scan.find(NS + "pose") is None and scan.find(NS + "indexBounds") is None
-    assert list(maxima)[6:] == ["isColorInvalid"] and v["isColorInvalid"].any()
-    assert np.stack([v["cartesianX"], v["cartesianY"], v["cartesianZ"]], 1).tobytes() == ply["xyz"].tobytes()
-    assert np.array_equal(np.stack([v["colorRed"], v["colorGreen"], v["colorBlue"]], 1), ply["rgb"])
+    # Thinned, or frames merged: one scan named "points", in output coordinates, no pose or grid.
+    # Merged, a frame's points run on across packets, and the same bytes come streamed.
+    for how in (["--voxel", "0.25"], ["--merge-frames"], ["--merge-frames", "--stream"]):
+        for name in ("v.e57", "v.ply"):
+            run("import", d / "s.scan", "-o", tmp_path / name, *how, "--keep-uncoloured")
+        _, [(scan, v, maxima)] = read_e57(tmp_path / "v.e57")
+        ply = read_ply(tmp_path / "v.ply")
+        assert scan.findtext(NS + "name") == "points" and scan.find(NS + "pose") is None and scan.find(NS + "indexBounds") is None
+        assert list(maxima)[6:] == ["isColorInvalid"] and v["isColorInvalid"].any()
+        xyz = np.stack([v["cartesianX"], v["cartesianY"], v["cartesianZ"]], 1)
+        assert xyz.tobytes() == ply["xyz"].tobytes() and (len(ply) > 3 * 5000) == ("--merge-frames" in how), how
+        assert np.array_equal(np.stack([v["colorRed"], v["colorGreen"], v["colorBlue"]], 1), ply["rgb"])
+        assert [number(scan, f"cartesianBounds/{a}{m}") for a in "xyz" for m in ("Minimum", "Maximum")] == \
+            [f(xyz[:, k]) for k in range(3) for f in (np.min, np.max)]
+        if how[-1] == "--stream":
+            assert (tmp_path / "v.e57").read_bytes() == merged
+        merged = (tmp_path / "v.e57").read_bytes()
+
+
+def test_a_scan_for_each_of_many_frames_names_merge_frames(d, tmp_path):
+    grid = np.zeros((1, 2), PIXEL)
+    grid["flags"], grid["xyz"] = 3, [[[1, 2, 3], [3, 2, 1]]]
+    write_scan(tmp_path / "many.scan", d / "s.scan", [grid] * 1001, [(1, 1, 1)] * 1001)
+    said = run("import", tmp_path / "many.scan", "-o", tmp_path / "many.e57").decode()
+    assert "\n        1001 scans in the E57, one a frame: some readers refuse so many (--merge-frames writes one)\n" in said
+    said = run("import", tmp_path / "many.scan", "-o", tmp_path / "one.e57", "--merge-frames").decode()
+    _, scans = read_e57(tmp_path / "one.e57")
+    assert "refuse" not in said and len(scans) == 1 and len(scans[0][1]["cartesianX"]) == 2002
 
 
 @pytest.mark.skipif(not (NPM / "node_modules/web-e57").is_dir(), reason="web-e57 not installed in build/npm")
@@ -179,9 +199,10 @@ def test_web_e57_reads_the_points_and_poses(d):
     got, ply = np.loadtxt(text.splitlines()), read_ply(d / "s.ply")
     assert np.array_equal(got[:, 3:], ply["rgb"])
     assert within(ply["xyz"], got[:, :3], frames(d / "s.scan")[1], got[:, :3])
-    for name in ("v.e57", "v.ply"):  # a thinned cloud: its points as they are
-        run("import", d / "s.scan", "-o", d / name, "--voxel", "0.25")
-    text = subprocess.run(["/usr/bin/node", "--experimental-wasm-modules", "--input-type=module", "-e", script,
-                           d / "v.e57"], cwd=NPM, check=True, capture_output=True, text=True).stdout
-    got, ply = np.loadtxt(text.splitlines()), read_ply(d / "v.ply")
-    assert np.array_equal(got[:, 3:], ply["rgb"]) and np.allclose(got[:, :3], ply["xyz"], rtol=0, atol=1e-6)
+    for how in (["--voxel", "0.25"], ["--merge-frames"]):  # one scan of points as they are
+        for name in ("v.e57", "v.ply"):
+            run("import", d / "s.scan", "-o", d / name, *how)
+        text = subprocess.run(["/usr/bin/node", "--experimental-wasm-modules", "--input-type=module", "-e", script,
+                               d / "v.e57"], cwd=NPM, check=True, capture_output=True, text=True).stdout
+        got, ply = np.loadtxt(text.splitlines()), read_ply(d / "v.ply")
+        assert np.array_equal(got[:, 3:], ply["rgb"]) and np.allclose(got[:, :3], ply["xyz"], rtol=0, atol=1e-6), how

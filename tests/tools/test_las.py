@@ -95,5 +95,5 @@ def test_a_scan_without_points_and_one_too_wide(tmp_path):
     refused = subprocess.run([TOOL, "import", tmp_path / "far.scan", "-o", tmp_path / "far.las"],
                              capture_output=True, text=True)
     assert refused.returncode == 1 and not (tmp_path / "far.las").exists()
-    assert refused.stderr == f"quarn: error: cannot write {tmp_path / 'far.las'}: the scan reaches 999999 m " \
-        "from its first frame, more than LAS holds at 0.1 mm (214 km)\n", refused.stderr
+    assert refused.stderr == f"quarn: error: cannot write {tmp_path / 'far.las'}: the scan reaches 999999 m along x " \
+        "from its first frame, more than LAS holds at 0.1 mm (214 km along an axis)\n", refused.stderr

@@ -122,8 +122,8 @@ def test_a_scan_too_wide_leaves_no_file(tmp_path):
     refused = subprocess.run([TOOL, "import", tmp_path / "far.scan", "-o", tmp_path / "far.laz"],
                              capture_output=True, text=True)
     assert refused.returncode == 1 and not (tmp_path / "far.laz").exists()
-    assert refused.stderr == f"quarn: error: cannot write {tmp_path / 'far.laz'}: the scan reaches 999999 m " \
-        "from its first frame, more than LAS holds at 0.1 mm (214 km)\n", refused.stderr
+    assert refused.stderr == f"quarn: error: cannot write {tmp_path / 'far.laz'}: the scan reaches 999999 m along x " \
+        "from its first frame, more than LAS holds at 0.1 mm (214 km along an axis)\n", refused.stderr
 
 
 def records(n, **fields):  # n format 7 records: 0 but return 1 of 1, and the fields given

@@ -45,6 +45,9 @@ def test_pcd_and_xyz_hold_the_ply_points_to_the_bit(d):
     assert same(np.asarray(pcd.points), points) and same(np.asarray(pcd.colors), colours)
     assert same(np.asarray(xyz.points).astype(np.float32).astype(np.float64), points)
     assert same(text[:, 3:] / 255.0, colours) and len(points) > 1 << 16
+    # --format names the format of a name with any other extension.
+    subprocess.run([TOOL, "import", d / "s.scan", "-o", d / "s.dat", "--format", "pcd"], check=True, capture_output=True)
+    assert (d / "s.dat").read_bytes() == (d / "s.PCD").read_bytes()
 
 
 def test_a_full_disk_is_told_and_leaves_no_file(d, tmp_path):
@@ -112,6 +115,10 @@ def test_the_trajectory_is_quarn_trajectory_in_each_format(d, tmp_path):
     assert (tum[:, 0] == np.arange(len(path))).all() and same(tum[:, 1:4], path[:, :3, 3])
     for f, row in enumerate(tum):
         assert np.abs(rotation(row[4:]) - path[f, :3, :3]).max() < 1e-15 and row[7] > 0, f
+    for name, format, like in (("-", "csv", "t.csv"), ("t.dat", "ply", "t.ply"), ("t.CSV", None, "t.csv")):
+        said = subprocess.run([TOOL, "trajectory", d / "s.scan", "-o", tmp_path / name if name != "-" else name,
+                               *["--format", format][:2 * bool(format)]], check=True, capture_output=True).stdout
+        assert (said if name == "-" else (tmp_path / name).read_bytes()) == (tmp_path / like).read_bytes(), name
     csv = (tmp_path / "t.csv").read_text().splitlines()
     assert csv[0] == "index,tx,ty,tz,qx,qy,qz,qw" and same(np.array([l.split(",") for l in csv[1:]], float), tum)
     ply = (tmp_path / "t.ply").read_bytes()
@@ -124,7 +131,7 @@ def test_the_trajectory_is_quarn_trajectory_in_each_format(d, tmp_path):
 def test_progress_only_on_a_terminal_and_cleared_at_the_end(d, tmp_path):
     import pty
     said = {}
-    for how, flags in (("terminal", []), ("quiet", ["--quiet"]), ("pipe", [])):
+    for how, flags in (("terminal", []), ("quiet", ["-q"]), ("pipe", [])):
         master, slave = pty.openpty()
         run = subprocess.Popen([TOOL, "import", d / "big.scan", "-o", tmp_path / "p.ply", "--stream", *flags],
                                stdout=subprocess.DEVNULL, stderr=subprocess.PIPE if how == "pipe" else slave)
@@ -144,6 +151,11 @@ def test_progress_only_on_a_terminal_and_cleared_at_the_end(d, tmp_path):
     assert re.match(rb"^\rimport  frame \d+ of 40, \d+ points(, [\d.]+ M a second)?\x1b\[K", said["terminal"]), said
     assert said["terminal"].endswith(b"\r\x1b[K")  # cleared
     assert said["quiet"] == said["pipe"] == b""
+    # Quiet is nothing but errors: no report, no plug-in's lines, no note that memory decided.
+    for args in (["import", d / "s.scan", "-o", tmp_path / "q.ply"], ["import", d / "s.scan", "-o", "-", "--stream"],
+                 ["sample", "-o", tmp_path / "q.scan", "--frames", "1"], ["trajectory", d / "s.scan", "-o", tmp_path / "q.txt"]):
+        run = subprocess.run([TOOL, *args, "--quiet"], capture_output=True)
+        assert run.returncode == 0 and run.stderr == b"" and run.stdout == (b"" if "-" not in args else (d / "s.ply").read_bytes()), args
 
 
 def test_a_scan_through_a_pipe_is_refused_not_read_as_empty(d):

@@ -12,8 +12,11 @@ std::string outputName(const std::string& path) { return path == "-" ? "standard
 
 }  // namespace
 
-void printImportReport(std::ostream& out, const ConversionReport& report, const PointFormat& format,
-                       const std::string& output, const std::string& preview) {
+void printImportReport(std::ostream& out, const ConversionReport& report,
+                       const ConversionRequest& request) {
+  const PointFormat& format = *report.format;
+  const std::string& output = request.output;
+  const std::string& preview = request.preview;
   const PointBounds& bounds = report.bounds;
   out << "frames  " << report.frames << '\n';
   out << "pixels  " << report.pixels << '\n';
@@ -32,6 +35,10 @@ void printImportReport(std::ostream& out, const ConversionReport& report, const 
   } else if (report.withoutColour > 0) {
     out << "        " << report.withoutColour
         << " points without a colour left out (--keep-uncoloured keeps them)\n";
+  }
+  if (report.scans > kManyScans) {
+    out << "        " << report.scans << " scans in the " << format.name
+        << ", one a frame: some readers refuse so many (--merge-frames writes one)\n";
   }
   out << "bounds ";
   if (bounds.empty()) out << " no points";

@@ -9,8 +9,12 @@
 namespace quarn::tool {
 
 // The report's lines: frames, pixels, points (and those left out, and why), bounds, time,
-// wrote. `preview` empty: none.
-void printImportReport(std::ostream& out, const ConversionReport& report, const PointFormat& format,
-                       const std::string& output, const std::string& preview);
+// wrote; for `request`'s output and preview.
+void printImportReport(std::ostream& out, const ConversionReport& report,
+                       const ConversionRequest& request);
+
+// Beyond this many scans of their own (E57's data3D, one a frame), some readers refuse a
+// file: the report says so and names --merge-frames.
+constexpr int kManyScans = 1000;
 
 }  // namespace quarn::tool

@@ -9,11 +9,12 @@
 
 namespace quarn::tool {
 
-void writeScanTrajectory(const std::string& scan, const std::string& output, std::ostream& out) {
+void writeScanTrajectory(const std::string& scan, const std::string& output,
+                         const std::string& format, std::ostream* out) {
   if (scan == "-")
     throw std::invalid_argument("a scan cannot be read from standard input: give its file name");
   output::checkDistinctFiles({scan}, {output});
-  checkTrajectoryFormat(output);
+  const TrajectoryFormat written = trajectoryFormatOf(output, format);
   std::vector<FramePose> poses;
   try {
     FrameReader reader(scan);
@@ -22,10 +23,11 @@ void writeScanTrajectory(const std::string& scan, const std::string& output, std
     throw std::runtime_error("cannot read " + scan + ": " + e.what());
   }
   output::OutputFile file(output);
-  writeTrajectory(output, poses, file.stream());
+  writeTrajectory(written, poses, file.stream());
   file.commit();
-  out << "wrote   " << (output == "-" ? "standard output" : output) << " (" << poses.size()
-      << " poses)\n";
+  if (out == nullptr) return;
+  *out << "wrote   " << (output == "-" ? "standard output" : output) << " (" << poses.size()
+       << " poses)\n";
 }
 
 }  // namespace quarn::tool

@@ -5,12 +5,15 @@
 
 #include <cerrno>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <exception>
 #include <filesystem>
 #include <iostream>
 #include <new>
+#include <optional>
+#include <regex>
 #include <stdexcept>
 #include <string>
 #include <system_error>
@@ -27,6 +30,7 @@
 #include "ProgressLine.h"
 #include "SampleScan.h"
 #include "Seconds.h"
+#include "Trajectory.h"
 #include "TrajectoryCommand.h"
 
 namespace {
@@ -70,6 +74,26 @@ int checkedStandardOutput(int exitCode) {
   return 1;
 }
 
+// A cell size as a user writes one: a positive, finite decimal number of metres ("0.05",
+// "5e-2"), nothing around it; not hexadecimal, "inf" or "nan", which strtod would take.
+std::optional<double> cellSize(const std::string& text) {
+  static const std::regex kDecimal(R"(\+?(\d+\.?\d*|\.\d+)([eE][+-]?\d+)?)");
+  if (!std::regex_match(text, kDecimal)) return std::nullopt;
+  const char* first = text.data() + (text[0] == '+');
+  double value = 0;
+  const auto [end, error] = std::from_chars(first, text.data() + text.size(), value);
+  // Out of range is a size of 0 or beyond every double.
+  if (error != std::errc() || end != text.data() + text.size() || !(value > 0) ||
+      !std::isfinite(value))
+    return std::nullopt;
+  return value;
+}
+
+std::string notACellSize(const std::string& text) {
+  return "--voxel: '" + text +
+         "' is not a cell size: give a positive number of metres, such as 0.05";
+}
+
 const CLI::Validator kFileName(
     [](std::string& text) {
       return text.empty() ? std::string("the file name is empty (- is standard output)")
@@ -87,8 +111,16 @@ int main(int argc, char** argv) {
   CLI::App app{"Sample scans, scan info and imports through the QuarnDotProduct plug-in."};
   app.name("quarn");
   app.set_version_flag("--version", "quarn " QUARN_VERSION);
-  app.failure_message([](const CLI::App*, const CLI::Error& e) {
-    return "quarn: error: " + std::string(e.what()) + " (see quarn --help)\n";
+  app.failure_message([](const CLI::App* app, const CLI::Error& e) {
+    std::string text = e.what();
+    // CLI11 2.1 lists the arguments it did not expect last first: in the order given here.
+    if (dynamic_cast<const CLI::ExtrasError*>(&e) != nullptr) {
+      const std::vector<std::string> extras = app->remaining(true);
+      text = extras.size() > 1 ? "The following arguments were not expected:"
+                               : "The following argument was not expected:";
+      for (const std::string& extra : extras) text += " " + extra;
+    }
+    return "quarn: error: " + text + " (see quarn --help)\n";
   });
 
   SampleOptions sample;
@@ -121,49 +153,67 @@ int main(int argc, char** argv) {
   bool infoJson = false;
   infoCommand->add_flag("--json", infoJson, "Print one JSON object: frames, poses, counts");
 
-  std::string trajectoryScan, trajectoryOutput;
+  // -q: nothing but errors, for scripts. (The progress line shows only on a terminal anyway.)
+  bool quiet = false;
+  const auto addQuiet = [&](CLI::App* command) {
+    command->add_flag("-q,--quiet", quiet, "Print nothing but errors");
+  };
+  addQuiet(sampleCommand);
+
+  std::string trajectoryScan, trajectoryOutput, trajectoryFormat;
   CLI::App* trajectoryCommand = app.add_subcommand(
       "trajectory", "Write the scanner's path: every frame's pose in output coordinates");
   trajectoryCommand->add_option("scan", trajectoryScan, "The scan file")->required();
   trajectoryCommand
       ->add_option("-o,--output", trajectoryOutput,
                    "The file to write, by extension: .txt (TUM: index tx ty tz qx qy qz qw), "
-                   ".csv, .ply (positions joined by edges); - for standard output (TUM)")
+                   ".csv, .ply (positions joined by edges); - for standard output (TUM unless "
+                   "--format says otherwise)")
       ->required()
       ->check(kFileName);
+  trajectoryCommand
+      ->add_option("--format", trajectoryFormat,
+                   "The output's format (txt, csv, ply), for - and names of any other extension")
+      ->check(CLI::IsMember(trajectoryFormatNames(), CLI::ignore_case));
+  addQuiet(trajectoryCommand);
 
   ConversionRequest import;
-  std::string pluginOption;
-  bool stream = false, quiet = false;
+  std::string pluginOption, voxelOption;
+  bool stream = false;
   CLI::App* importCommand = app.add_subcommand(
       "import",
       "Read a scan through the plug-in as a host does and write its points (.ply, .pcd, .xyz, "
-      ".e57, .las)");
+      ".e57, .las, .laz)");
   importCommand->add_option("scan", import.scan, "The scan file")->required();
   importCommand
       ->add_option("-o,--output", import.output,
                    "The point file to write, its format by extension: .ply, .pcd, .xyz, .e57, "
-                   ".las; - for standard output (PLY unless --format says otherwise)")
+                   ".las, .laz; - for standard output (PLY unless --format says otherwise)")
       ->required()
       ->check(kFileName);
   importCommand
       ->add_option("--format", import.format,
-                   "The output's format, for - and names without an extension; it must agree "
-                   "with an extension")
+                   "The output's format, for - and names of any other extension; a known "
+                   "extension must agree")
       ->check(CLI::IsMember(pointFormatNames(), CLI::ignore_case));
   importCommand->add_option("--preview", import.preview, "A PNG picture of the cloud to write")
       ->check(kFileName);
   importCommand->add_flag("--keep-uncoloured", import.keepUncoloured,
                           "Also write the points without a colour: black, marked as such in E57 "
                           "(read frame by frame, without the plug-in)");
-  importCommand
-      ->add_option("--voxel", import.voxel,
-                   "Thin the points to one per occupied cube of SIZE metres (a grid from the "
-                   "origin): the mean point and colour of each")
-      ->type_name("SIZE")
-      ->check(CLI::PositiveNumber);
-  importCommand->add_flag("--quiet", quiet,
-                          "No progress line (it shows only where standard error is a terminal)");
+  // Checked after parsing, in words of its own: CLI11's range check would quote every digit
+  // of the largest double.
+  CLI::Option* voxelFlag =
+      importCommand
+          ->add_option("--voxel", voxelOption,
+                       "Thin the points to one per occupied cube of SIZE metres (a grid from the "
+                       "origin): each cell's mean point and mean colour")
+          ->type_name("SIZE");
+  importCommand->add_flag("--merge-frames", import.mergeFrames,
+                          "E57: all points as one scan in output coordinates, without a scan "
+                          "(pose and grid) for each frame; other formats keep each point's "
+                          "frame as before");
+  addQuiet(importCommand);
   CLI::Option* streamFlag =
       importCommand->add_flag("--stream", stream,
                               "Read the scan frame by frame, in the memory of a frame, without "
@@ -187,33 +237,37 @@ int main(int argc, char** argv) {
     return 2;
   }
   try {
+    // What a command says, where its output is not standard output; nowhere when quiet.
+    const auto report = [&](std::initializer_list<std::string> outputs) -> std::ostream* {
+      if (quiet) return nullptr;
+      for (const std::string& name : outputs) {
+        if (!name.empty() && output::namesStandardOutput(name)) return &std::cerr;
+      }
+      return &std::cout;
+    };
     if (*sampleCommand) {
-      runSample(sampleOutput, sample,
-                quarn::output::namesStandardOutput(sampleOutput) ? std::cerr : std::cout);
+      if (std::ostream* out = report({sampleOutput})) {
+        runSample(sampleOutput, sample, *out);
+      } else {
+        writeSampleScan(sampleOutput, sample);
+      }
     } else if (*infoCommand) {
       printScanInfo(infoScan, std::cout, infoJson);
     } else if (*trajectoryCommand) {
-      writeScanTrajectory(trajectoryScan, trajectoryOutput,
-                          output::namesStandardOutput(trajectoryOutput) ? std::cerr : std::cout);
+      writeScanTrajectory(trajectoryScan, trajectoryOutput, trajectoryFormat,
+                          report({trajectoryOutput}));
     } else if (*importCommand) {
       if (stream) import.read = ConversionRequest::Read::frames;
-      // Asked for a plug-in it would not load. (The same file twice is told before the format.)
-      if (!pluginOption.empty()) {
-        output::checkDistinctFiles({import.scan, pluginOption}, {import.output});
-        const PointFormat& format = pointFormatOf(import.output, import.format);
-        if (format.keepsFrames && !import.voxel)
-          throw std::invalid_argument(std::string("--plugin: ") + format.name +
-                                      " is read frame by frame, without the plug-in");
-        if (import.keepUncoloured)
-          throw std::invalid_argument(
-              "--plugin: --keep-uncoloured is read frame by frame, without the plug-in");
+      if (*voxelFlag) {
+        import.voxel = cellSize(voxelOption);
+        if (!import.voxel) throw std::invalid_argument(notACellSize(voxelOption));
       }
+      import.pluginNamed = !pluginOption.empty();
       import.plugin = pluginOption.empty()
                           ? pathToUtf8(defaultPluginPath(executablePath(arguments.at(0))))
                           : pluginOption;
-      const bool toStdout = quarn::output::namesStandardOutput(import.output) ||
-                            quarn::output::namesStandardOutput(import.preview);
-      importScan(import, toStdout ? std::cerr : std::cout, std::cerr,
+      import.quiet = quiet;
+      importScan(import, report({import.output, import.preview}), quiet ? nullptr : &std::cerr,
                  !quiet && standardErrorIsTerminal());
     }
   } catch (const std::invalid_argument& e) {  // the command line names what cannot be done
