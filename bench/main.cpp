@@ -96,7 +96,8 @@ int run(const tool::SampleOptions& size, int runs, const std::string& dataDir,
 
   Best import, open3d, read, python, convertBound, stream, pluginConvert;
   std::int64_t streamPeak = 0, pluginConvertPeak = 0;
-  // Streamed beside the PLY: the formats that keep frames, and the PLY thinned to 5 cm cells.
+  // Streamed beside the PLY: the formats that keep frames, the PLY thinned to 5 cm cells, and
+  // the PLY with each point's normal.
   struct FrameFormat {
     const char* name;
     std::string output;
@@ -109,7 +110,8 @@ int run(const tool::SampleOptions& size, int runs, const std::string& dataDir,
       {"e57", files.ply + ".streamed.e57", {}, {}, 0},
       {"las", files.ply + ".streamed.las", {}, {}, 0},
       {"laz", files.ply + ".streamed.laz", {}, {}, 0},
-      {"voxel", files.ply + ".voxel.ply", {"--stream", "--voxel", "0.05"}, {}, 0}};
+      {"voxel", files.ply + ".voxel.ply", {"--stream", "--voxel", "0.05"}, {}, 0},
+      {"normals", files.ply + ".normals.ply", {"--normals"}, {}, 0}};
   std::vector<Best> touch(std::size(kTouchMethods));
   ImportResult imported;
   for (int r = 0; r < runs; ++r) {

@@ -65,15 +65,18 @@ std::string readInto(const std::string& path, const std::string& plugin, bool qu
 // not keep the points without a colour).
 void keepFinite(quarn::Frame& frame) {
   frame.colourless.resize(frame.size(), 0);
+  const bool normals = !frame.normals.empty();
   const std::size_t kept = quarn::keepFinitePoints(
       frame.points.data(), frame.size(), [&](std::size_t from, std::size_t to) {
         std::copy_n(&frame.points[3 * from], 3, &frame.points[3 * to]);
         std::copy_n(&frame.colours[3 * from], 3, &frame.colours[3 * to]);
         frame.colourless[to] = frame.colourless[from];
+        if (normals) std::copy_n(&frame.normals[3 * from], 3, &frame.normals[3 * to]);
       });
   frame.points.resize(3 * kept);
   frame.colours.resize(3 * kept);
   frame.colourless.resize(kept);
+  if (normals) frame.normals.resize(3 * kept);
 }
 
 // The same read frame by frame, with the points without a colour (black, flagged): the
@@ -205,8 +208,8 @@ std::string openFrames(const std::string& path, std::unique_ptr<quarn::FrameRead
 // reader's storage is reused, never a frame the user kept. The reader prints nothing.
 class Frames {
  public:
-  Frames(const std::string& path, py::object makeFrame, bool keepUncoloured)
-      : path_(path), makeFrame_(std::move(makeFrame)) {
+  Frames(const std::string& path, py::object makeFrame, bool keepUncoloured, bool normals)
+      : path_(path), makeFrame_(std::move(makeFrame)), normals_(normals) {
     checkPath(path);
     std::string problem;
     {
@@ -215,6 +218,7 @@ class Frames {
     }
     if (!problem.empty()) raiseScanError(path, problem);
     reader_->keepUncoloured(keepUncoloured);
+    reader_->makeNormals(normals);
   }
 
   int count() const { return reader_->frameCount(); }
@@ -258,13 +262,17 @@ class Frames {
       std::copy(frame_.colours.begin(), frame_.colours.end(), bytes);
     }
     putRows(pose, matrix.mutable_data());
-    return makeFrame_(f, points, colours, matrix, uncoloured);
+    if (!normals_) return makeFrame_(f, points, colours, matrix, uncoloured);
+    py::array_t<double> normals({n, py::ssize_t{3}});
+    std::copy(frame_.normals.begin(), frame_.normals.end(), normals.mutable_data());
+    return makeFrame_(f, points, colours, matrix, uncoloured, normals);
   }
 
  private:
   std::string path_;
   py::object makeFrame_;
   std::unique_ptr<quarn::FrameReader> reader_;
+  bool normals_;
   quarn::Frame frame_;
   int next_ = 0;
   bool busy_ = false;
@@ -297,7 +305,8 @@ py::array trajectory(const std::string& path) {
 // muted; the report comes back as a dict.
 py::dict convert(const std::string& scan, const std::string& output, const std::string& preview,
                  const std::string& plugin, bool pluginNamed, int read, const std::string& format,
-                 bool keepUncoloured, std::optional<double> voxel, bool mergeFrames) {
+                 bool keepUncoloured, std::optional<double> voxel, bool mergeFrames,
+                 bool normals) {
   for (const std::string* path : {&scan, &output, &preview, &plugin}) checkPath(*path);
   quarn::ConversionRequest request;
   request.scan = scan;
@@ -310,6 +319,7 @@ py::dict convert(const std::string& scan, const std::string& output, const std::
   request.keepUncoloured = keepUncoloured;
   request.voxel = voxel;
   request.mergeFrames = mergeFrames;
+  request.normals = normals;
   request.quiet = true;
   request.caller = quarn::ConversionRequest::Caller::python;
   quarn::ConversionReport report;
@@ -339,6 +349,7 @@ py::dict convert(const std::string& scan, const std::string& output, const std::
   result["without_colour"] = report.withoutColour;
   result["frame_by_frame"] = report.frameByFrame;
   result["scans"] = report.scans;
+  result["without_normal"] = report.withoutNormal;
   return result;
 }
 
@@ -409,8 +420,8 @@ PYBIND11_MODULE(_quarn, m) {
         "`keep_uncoloured`; raises quarn.ScanError");
 
   py::class_<Frames>(m, "Frames", "The frames of a scan, read one at a time: see quarn.frames")
-      .def(py::init<const std::string&, py::object, bool>(), py::arg("path"), py::arg("make_frame"),
-           py::arg("keep_uncoloured"))
+      .def(py::init<const std::string&, py::object, bool, bool>(), py::arg("path"),
+           py::arg("make_frame"), py::arg("keep_uncoloured"), py::arg("normals"))
       .def("__iter__", [](const py::object& self) { return self; })
       .def("__next__", &Frames::readNext)
       .def("__len__", &Frames::count, "the scan's frame count")
@@ -422,7 +433,7 @@ PYBIND11_MODULE(_quarn, m) {
         "Every frame's pose of the scan at `path`; raises quarn.ScanError");
   m.def("convert", &convert, py::arg("scan"), py::arg("output"), py::arg("preview"),
         py::arg("plugin"), py::arg("plugin_named"), py::arg("read"), py::arg("format"),
-        py::arg("keep_uncoloured"), py::arg("voxel"), py::arg("merge_frames"),
+        py::arg("keep_uncoloured"), py::arg("voxel"), py::arg("merge_frames"), py::arg("normals"),
         "Converts the scan as quarn import does; see quarn.convert");
   m.attr("FORMATS") = quarn::pointFormatNames();
   // What an output's failure and a wrong request become in Python.

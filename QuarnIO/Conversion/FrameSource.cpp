@@ -18,6 +18,7 @@ class FrameSource final : public PointSource {
     pipeline_.forEachReader([&](FrameReader& reader) {
       reader.keepMeasured(options.measured);
       reader.keepUncoloured(options.keepUncoloured);
+      reader.makeNormals(options.normals);
     });
   }
 
@@ -44,6 +45,10 @@ class FrameSource final : public PointSource {
             frame.pixels.resize(2 * chunk.count);
           }
           if (!frame.colourless.empty()) frame.colourless.resize(chunk.count);
+          if (!frame.normals.empty()) {
+            frame.normals.resize(3 * chunk.count);
+            frame.frameNormals.resize(3 * chunk.count);
+          }
           item.count = chunk.leftOut;
         },
         [&](Item& item) {
@@ -80,6 +85,10 @@ class FrameSource final : public PointSource {
     }
     if (frame.colourless.size() == frame.size() && !frame.colourless.empty())
       chunk.colourless = frame.colourless.data();
+    if (frame.normals.size() == frame.points.size() && !frame.normals.empty()) {
+      chunk.normals = frame.normals.data();
+      chunk.frameNormals = frame.frameNormals.data();
+    }
     return chunk;
   }
 

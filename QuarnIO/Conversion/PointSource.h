@@ -31,6 +31,8 @@ struct PointChunk {
   const double* pose = nullptr;
   float* frameXyz = nullptr;
   std::int32_t* pixel = nullptr;
+  float* normals = nullptr;  // where made: see PointBlock
+  float* frameNormals = nullptr;
 
   PointBlock block() const {
     PointBlock b;
@@ -44,6 +46,8 @@ struct PointChunk {
     b.pose = pose;
     b.frameXyz = frameXyz;
     b.pixel = pixel;
+    b.normals = normals;
+    b.frameNormals = frameNormals;
     return b;
   }
 };
@@ -77,6 +81,7 @@ std::unique_ptr<PointSource> wholeReadSource(WholeRead read);
 struct FrameSourceOptions {
   bool measured = false;        // each point as measured and its pixel
   bool keepUncoloured = false;  // the points without a colour
+  bool normals = false;         // each point's normal (and in the frame's coordinates)
 };
 
 // The frames of `scan` read ahead on worker threads, a chunk each. Throws ScanError when the

@@ -27,6 +27,11 @@ void keepFinite(PointChunk& chunk) {
         std::memcpy(chunk.xyz + 3 * to, chunk.xyz + 3 * from, 3 * sizeof(float));
         std::memcpy(chunk.rgb + 3 * to, chunk.rgb + 3 * from, 3);
         if (chunk.colourless != nullptr) chunk.colourless[to] = chunk.colourless[from];
+        if (chunk.normals != nullptr) {
+          std::memcpy(chunk.normals + 3 * to, chunk.normals + 3 * from, 3 * sizeof(float));
+          std::memcpy(chunk.frameNormals + 3 * to, chunk.frameNormals + 3 * from,
+                      3 * sizeof(float));
+        }
         // And, where the format keeps them, the measured point and the pixel.
         if (chunk.frameXyz == nullptr) return;
         std::memcpy(chunk.frameXyz + 3 * to, chunk.frameXyz + 3 * from, 3 * sizeof(float));
@@ -109,7 +114,7 @@ ConversionReport convertPoints(PointSource& input, const ConversionRequest& requ
   std::optional<PreviewRenderer> renderer;
   if (preview) renderer.emplace(request.previewWidth, request.previewHeight, bounds, total);
   const std::unique_ptr<PointWriter> writer =
-      startPointWriter(format, points, total, report.pixels);
+      startPointWriter(format, points, total, report.pixels, request.normals);
   const Clock::time_point writing = Clock::now();
   source.pass(keepFinite, [&](const PointChunk& chunk) {
     checked(chunk);
@@ -121,8 +126,15 @@ ConversionReport convertPoints(PointSource& input, const ConversionRequest& requ
     }
     report.nonFinite += chunk.leftOut;
     report.bounds.add(chunk.xyz, chunk.count);
+    for (std::size_t i = 0; i < chunk.count && chunk.normals != nullptr; ++i) {
+      const float* n = chunk.normals + 3 * i;
+      report.withoutNormal += n[0] == 0 && n[1] == 0 && n[2] == 0;
+    }
     PointBlock block = chunk.block();
-    if (merged) block = PointBlock{block.xyz, block.rgb, block.count, block.colourless};
+    if (merged) {
+      block = PointBlock{block.xyz, block.rgb, block.count, block.colourless};
+      block.normals = chunk.normals;
+    }
     report.scans += format.keepsMeasured && block.frame >= 0 && block.count > 0;
     Clock::time_point at = Clock::now();
     writer->write(block);
@@ -173,11 +185,15 @@ ConversionReport convertScan(const ConversionRequest& request, std::ostream* log
     throw std::invalid_argument(option("voxel") +
                                 ": the cells' size must be a positive number of metres");
   }
+  const std::string framesOnly = " frame by frame, without the plug-in";
+  if (request.normals && request.read == ConversionRequest::Read::whole) {
+    throw std::invalid_argument("the plug-in's whole read holds no pixel grid: " +
+                                option("normals") + " are made" + framesOnly);
+  }
   // Thinned or merged, a format's points keep no frame's structure: any source will do. (A
   // format that keeps each point's frame still needs the frames, merged or not.)
   const bool keepsFrames =
       format.keepsFrames && !request.voxel && !(request.mergeFrames && format.keepsMeasured);
-  const std::string framesOnly = " frame by frame, without the plug-in";
   if (request.pluginNamed) {  // named for a read that would not load it
     if (request.read == ConversionRequest::Read::frames)
       throw std::invalid_argument(option("plugin") + ": " + option("stream") + " reads" +
@@ -186,6 +202,10 @@ ConversionReport convertScan(const ConversionRequest& request, std::ostream* log
       throw std::invalid_argument(option("plugin") + ": " + format.name + " is read" + framesOnly);
     if (request.keepUncoloured) {
       throw std::invalid_argument(option("plugin") + ": " + option("keep-uncoloured") + " is read" +
+                                  framesOnly);
+    }
+    if (request.normals) {
+      throw std::invalid_argument(option("plugin") + ": " + option("normals") + " are made" +
                                   framesOnly);
     }
   }
@@ -201,8 +221,8 @@ ConversionReport convertScan(const ConversionRequest& request, std::ostream* log
                                 framesOnly);
   }
 
-  bool frameByFrame =
-      request.read == ConversionRequest::Read::frames || keepsFrames || request.keepUncoloured;
+  bool frameByFrame = request.read == ConversionRequest::Read::frames || keepsFrames ||
+                      request.keepUncoloured || request.normals;
   if (!frameByFrame) {
     const ImportProblem problem = findImportProblem(request.scan);
     if (problem.memory && request.read == ConversionRequest::Read::automatic) {
@@ -223,6 +243,7 @@ ConversionReport convertScan(const ConversionRequest& request, std::ostream* log
     FrameSourceOptions options;
     options.measured = format.keepsMeasured && keepsFrames;
     options.keepUncoloured = request.keepUncoloured;
+    options.normals = request.normals;
     source = frameSource(request.scan, options);  // the scan's faults first
     files = std::make_unique<Outputs>(request, format);
     if (log) *log << "read    frame by frame\n";

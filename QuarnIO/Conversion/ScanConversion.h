@@ -51,6 +51,9 @@ struct ConversionRequest {
   // output coordinates, without poses or grids. Formats that keep each point's frame (LAS)
   // keep it still.
   bool mergeFrames = false;
+  // Each point's surface normal from its frame's pixel grid (GridNormals.h): always frame by
+  // frame, since the plug-in's read holds no grid.
+  bool normals = false;
   bool quiet = false;         // the plug-in's console lines muted
   ProgressCallback progress;  // none when empty
   Caller caller = Caller::commandLine;
@@ -71,6 +74,7 @@ struct ConversionReport {
   std::uint64_t withoutColour = 0;
   bool keptUncoloured = false;
   int scans = 0;  // the scans of their own a frame-keeping format wrote (E57's data3D)
+  std::uint64_t withoutNormal = 0;  // points written with normals (0, 0, 0): the grid gave none
   std::optional<double> voxel;    // the cells' size, where the points were thinned
   std::uint64_t voxelPoints = 0;  // the points that went into the cells
   PointBounds bounds;             // of the points written

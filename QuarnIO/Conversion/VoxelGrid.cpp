@@ -22,7 +22,8 @@ std::uint64_t hashOf(const std::int64_t key[3]) {
   return h ^ (h >> 32);
 }
 
-// The cells' means, computed once, handed out as one chunk on every pass.
+// The cells' means, computed once, handed out as one chunk on every pass (of no points where
+// there are no cells).
 class CellSource final : public PointSource {
  public:
   CellSource(int frames, std::uint64_t pixels, std::uint64_t withoutColour)
@@ -34,19 +35,16 @@ class CellSource final : public PointSource {
 
   void pass(const std::function<void(PointChunk&)>& prepare,
             const std::function<void(const PointChunk&)>& use) override {
-    if (rgb.empty()) return;
     PointChunk chunk{xyz.data(), rgb.data(), rgb.size() / 3};
     if (!colourless.empty()) chunk.colourless = colourless.data();
+    if (!normals.empty()) chunk.normals = normals.data();
     prepare(chunk);  // the means are finite: nothing is left out
     use(chunk);
   }
 
-  std::vector<std::uint64_t> countFinitePoints() override {
-    if (rgb.empty()) return {};
-    return {rgb.size() / 3};
-  }
+  std::vector<std::uint64_t> countFinitePoints() override { return {rgb.size() / 3}; }
 
-  std::vector<float> xyz;
+  std::vector<float> xyz, normals;
   std::vector<std::uint8_t> rgb, colourless;
 
  private:
@@ -64,6 +62,7 @@ VoxelGrid::VoxelGrid(double size) : size_(size) {
 
 void VoxelGrid::add(const PointChunk& chunk) {
   flagsColour_ |= chunk.colourless != nullptr;
+  normals_ |= chunk.normals != nullptr;
   for (std::size_t i = 0; i < chunk.count; ++i) {
     const float* p = chunk.xyz + 3 * i;
     std::int64_t key[3];
@@ -85,6 +84,8 @@ void VoxelGrid::add(const PointChunk& chunk) {
     Cell& cell = cells_[last_];
     for (int axis = 0; axis < 3; ++axis) cell.sum[axis] += p[axis];
     ++cell.points;
+    for (int axis = 0; axis < 3 && chunk.normals != nullptr; ++axis)
+      cell.normalSum[axis] += chunk.normals[3 * i + axis];
     if (chunk.colourless != nullptr && chunk.colourless[i]) continue;
     for (int c = 0; c < 3; ++c) cell.colourSum[c] += chunk.rgb[3 * i + c];
     ++cell.coloured;
@@ -100,7 +101,7 @@ std::size_t VoxelGrid::cellOf(const std::int64_t key[3]) {
     const Cell& cell = cells_[held];
     if (cell.key[0] == key[0] && cell.key[1] == key[1] && cell.key[2] == key[2]) return held;
   }
-  cells_.push_back(Cell{{key[0], key[1], key[2]}, {0, 0, 0}, {0, 0, 0}, 0, 0});
+  cells_.push_back(Cell{{key[0], key[1], key[2]}, {0, 0, 0}, {0, 0, 0}, {0, 0, 0}, 0, 0});
   slots_[slot] = cells_.size();
   if (2 * cells_.size() > slots_.size()) rehash(2 * slots_.size());  // a probe ends soon
   return cells_.size() - 1;
@@ -121,6 +122,7 @@ std::unique_ptr<PointSource> VoxelGrid::takeCells(const PointSource& source) {
   out->xyz.reserve(3 * cells_.size());
   out->rgb.reserve(3 * cells_.size());
   if (flagsColour_) out->colourless.reserve(cells_.size());
+  if (normals_) out->normals.reserve(3 * cells_.size());
   for (const Cell& cell : cells_) {
     const double n = static_cast<double>(cell.points);
     for (int axis = 0; axis < 3; ++axis) out->xyz.push_back(static_cast<float>(cell.sum[axis] / n));
@@ -130,6 +132,12 @@ std::unique_ptr<PointSource> VoxelGrid::takeCells(const PointSource& source) {
       out->rgb.push_back(static_cast<std::uint8_t>(level));
     }
     if (flagsColour_) out->colourless.push_back(cell.coloured == 0);
+    if (!normals_) continue;
+    // The normalised sum, so that a surface's cell keeps its side; (0, 0, 0) where they cancel.
+    const double* m = cell.normalSum;
+    const double length = std::sqrt(m[0] * m[0] + m[1] * m[1] + m[2] * m[2]);
+    for (int axis = 0; axis < 3; ++axis)
+      out->normals.push_back(length > 0 ? static_cast<float>(m[axis] / length) : 0.0f);
   }
   cells_ = {};
   slots_ = {};

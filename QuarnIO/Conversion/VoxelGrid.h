@@ -4,7 +4,9 @@
 // output coordinates: the cell of p is floor(p / size), axis by axis, in double precision. A
 // cell's point is the mean of its points, summed in double precision in the order they came
 // and rounded to single precision once; its colour is the mean of the colours of its points
-// that have one, rounded to the nearest level (halves up), and black, flagged, where none has.
+// that have one, rounded to the nearest level (halves up), and black, flagged, where none has;
+// where the points have normals, its normal is the normalised sum of theirs, (0, 0, 0) where
+// they cancel.
 // Memory for the cells, not the points. The cells come out in the order they were first
 // occupied, so the same points give the same cells whether read whole or frame by frame.
 
@@ -43,6 +45,7 @@ class VoxelGrid {
   struct Cell {
     std::int64_t key[3];
     double sum[3];
+    double normalSum[3];
     std::uint64_t colourSum[3];
     std::uint64_t points, coloured;
   };
@@ -53,9 +56,10 @@ class VoxelGrid {
   double size_;
   std::uint64_t points_ = 0;
   bool flagsColour_ = false;  // points came with colourless flags
+  bool normals_ = false;      // and with normals
   std::vector<Cell> cells_;
   std::vector<std::uint64_t> slots_;  // open addressing: a cell's index + 1, 0 for a free slot
-  std::int64_t lastKey_[3] = {0, 0, 0};
+  std::int64_t lastKey_[3];  // set with the first cell
   std::size_t last_ = 0;  // the cell of lastKey_, once there are cells
 };
 

@@ -80,7 +80,6 @@ int connectTo(const std::string& path) {
 bool linkAs(int fd, const std::string& target) {
   const std::string self = "/proc/self/fd/" + std::to_string(fd);
   if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, target.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
-  if (errno == EEXIST) return false;
   const int error = errno;  // without /proc, the direct way, which needs a capability
   if (linkat(fd, "", AT_FDCWD, target.c_str(), AT_EMPTY_PATH) == 0) return true;
   errno = error;

@@ -3,8 +3,10 @@
 // coordinates), its colour and its pixel (rowIndex = y, columnIndex = x). Points without a
 // frame (a thinned cloud, or frames merged), in one block or many, are one scan named
 // "points", in output coordinates, without a pose or a grid. Where points without a colour are
-// kept, isColorInvalid marks them. Each scan's binary section goes out as its blocks come; the
-// XML and the file header after the last one.
+// kept, isColorInvalid marks them. With normals, each point's normal is nor:normalX/Y/Z (the
+// surface-normals extension libE57Format defines), single precision, in the scan's
+// coordinates. Each scan's binary section goes out as its blocks come; the XML and the file
+// header after the last one.
 
 #include <algorithm>
 #include <array>
@@ -29,7 +31,7 @@ using e57::PagedStream;
 using e57::putLittle;
 
 // A scan's fields, one bytestream each, in this order where the scan has them.
-enum class Field { x, y, z, red, green, blue, colourInvalid, row, column };
+enum class Field { x, y, z, red, green, blue, colourInvalid, row, column, normalX, normalY, normalZ };
 constexpr std::size_t kMaxPacket = 1 << 16;
 
 std::uint32_t floatBits(float value) {
@@ -80,6 +82,11 @@ const float* coordinatesOf(const PointBlock& block) {
   return block.frame < 0 ? block.xyz : block.frameXyz;
 }
 
+// Its normals, in the same coordinates.
+const float* normalsOf(const PointBlock& block) {
+  return block.frame < 0 ? block.normals : block.frameNormals;
+}
+
 // The scan's points' x minimum, x maximum, y ..., z ...
 std::array<float, 6> boundsOf(const PointBlock& block) {
   const float* p = coordinatesOf(block);
@@ -97,6 +104,7 @@ std::array<float, 6> boundsOf(const PointBlock& block) {
 struct Scan {
   int frame, sizeX, sizeY;  // frame -1: points without a frame, no pose, no grid
   bool colourFlags;         // isColorInvalid
+  bool normals;             // nor:normalX/Y/Z
   std::array<double, 4> rotation;
   std::array<double, 3> translation;
   std::array<float, 6> bounds;     // x minimum, x maximum, y ..., z ...
@@ -106,13 +114,15 @@ struct Scan {
 
 // Points without a frame that wait for a whole packet.
 struct PendingPoints {
-  std::vector<float> xyz;
+  std::vector<float> xyz, normals;
   std::vector<std::uint8_t> rgb, colourless;
   std::size_t count = 0;
 
   void add(const PointBlock& block, std::size_t first, std::size_t n) {
     xyz.insert(xyz.end(), block.xyz + 3 * first, block.xyz + 3 * (first + n));
     rgb.insert(rgb.end(), block.rgb + 3 * first, block.rgb + 3 * (first + n));
+    if (block.normals != nullptr)
+      normals.insert(normals.end(), block.normals + 3 * first, block.normals + 3 * (first + n));
     if (block.colourless != nullptr || !colourless.empty()) {
       colourless.resize(count);  // 0 for points that came without flags
       if (block.colourless != nullptr) {
@@ -129,10 +139,12 @@ struct PendingPoints {
     b.rgb = rgb.data();
     b.count = count;
     if (!colourless.empty()) b.colourless = colourless.data();
+    if (!normals.empty()) b.normals = normals.data();
     return b;
   }
   void clear() {
     xyz.clear();
+    normals.clear();
     rgb.clear();
     colourless.clear();
     count = 0;
@@ -152,8 +164,9 @@ struct Section {
 
 class E57Writer final : public PointWriter {
  public:
-  E57Writer(std::ostream& out, std::uint64_t count, std::uint64_t pixels)
-      : PointWriter(out, count, pixels), pages_(out) {
+  E57Writer(std::ostream& out, std::uint64_t count, std::uint64_t pixels,
+            bool normals)
+      : PointWriter(out, count, pixels, normals), pages_(out) {
     pages_.hold(48);  // the file header's place
   }
 
@@ -186,6 +199,7 @@ class E57Writer final : public PointWriter {
                       framed ? block.sizeX : 0,
                       framed ? block.sizeY : 0,
                       block.colourless != nullptr,
+                      normals(),
                       quaternion(pose),
                       {pose[3], pose[7], pose[11]},
                       boundsOf(block),
@@ -216,6 +230,10 @@ class E57Writer final : public PointWriter {
     if (scan.frame >= 0) {
       section_.fields.emplace_back(Field::row, bitsFor(scan.sizeY - 1));
       section_.fields.emplace_back(Field::column, bitsFor(scan.sizeX - 1));
+    }
+    if (scan.normals) {
+      for (Field f : {Field::normalX, Field::normalY, Field::normalZ})
+        section_.fields.emplace_back(f, 32);
     }
     section_.packetHeader = 6 + 2 * section_.fields.size();
     int recordBits = 0;
@@ -323,10 +341,11 @@ class E57Writer final : public PointWriter {
   static void pack(const PointBlock& block, Field f, std::size_t first, std::size_t records,
                    int bits, unsigned char* to) {
     const int index = static_cast<int>(f);
-    if (f <= Field::z) {
-      const float* xyz = coordinatesOf(block);
+    if (f <= Field::z || f >= Field::normalX) {
+      const float* xyz = f <= Field::z ? coordinatesOf(block) : normalsOf(block);
+      const int axis = f <= Field::z ? index : index - static_cast<int>(Field::normalX);
       for (std::size_t i = first; i < first + records; ++i, to += 4) {
-        const std::uint32_t value = floatBits(xyz[3 * i + index]);
+        const std::uint32_t value = floatBits(xyz[3 * i + axis]);
         if (kLittleEndian) {
           std::memcpy(to, &value, 4);
         } else {
@@ -366,7 +385,9 @@ class E57Writer final : public PointWriter {
     // The creation time is the GPS epoch (0 s): the file's bytes come from the scan alone.
     pages_.write(
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-        "<e57Root type=\"Structure\" xmlns=\"http://www.astm.org/COMMIT/E57/2010-e57-v1.0\">\n"
+        "<e57Root type=\"Structure\" xmlns=\"http://www.astm.org/COMMIT/E57/2010-e57-v1.0\"" +
+        std::string(normals() ? " xmlns:nor=\"http://www.libe57.org/E57_NOR_surface_normals.txt\"" : "") +
+        ">\n"
         "<formatName type=\"String\"><![CDATA[ASTM E57 3D Imaging Data File]]></formatName>\n"
         "<guid type=\"String\"><![CDATA[" +
         fileHash_.guid() +
@@ -463,6 +484,12 @@ class E57Writer final : public PointWriter {
     if (scan.colourFlags) xml += prototype("isColorInvalid", 1);
     if (framed)
       xml += prototype("rowIndex", scan.sizeY - 1) + prototype("columnIndex", scan.sizeX - 1);
+    if (scan.normals) {
+      xml +=
+          "<nor:normalX type=\"Float\" precision=\"single\"/>"
+          "<nor:normalY type=\"Float\" precision=\"single\"/>"
+          "<nor:normalZ type=\"Float\" precision=\"single\"/>";
+    }
     return xml +
            "</prototype>\n"
            "<codecs type=\"Vector\" allowHeterogeneousChildren=\"1\"></codecs>\n"
@@ -482,8 +509,8 @@ class E57Writer final : public PointWriter {
 }  // namespace
 
 std::unique_ptr<PointWriter> makeE57Writer(std::ostream& out, std::uint64_t count,
-                                           std::uint64_t pixels) {
-  return std::make_unique<E57Writer>(out, count, pixels);
+                                           std::uint64_t pixels, bool normals) {
+  return std::make_unique<E57Writer>(out, count, pixels, normals);
 }
 
 }  // namespace quarn

@@ -28,9 +28,29 @@ double wholeMetres(double value) { return std::round(value) + 0.0; }
 
 }  // namespace
 
-LasRecords::LasRecords() {
+LasRecords::LasRecords(bool normals) : normals_(normals) {
   std::fill(min_, min_ + 3, std::numeric_limits<std::int32_t>::max());
   std::fill(max_, max_ + 3, std::numeric_limits<std::int32_t>::min());
+}
+
+std::string LasRecords::extraBytesRecord() const {
+  if (!normals_) return "";
+  constexpr std::size_t kDescriptor = 192;  // one extra-bytes field
+  std::string record(54 + 3 * kDescriptor, '\0');
+  auto* r = reinterpret_cast<unsigned char*>(record.data());
+  std::memcpy(r + 2, "LASF_Spec", 9);
+  putLittleEndian(r + 18, std::uint16_t{4});
+  putLittleEndian(r + 20, static_cast<std::uint16_t>(3 * kDescriptor));
+  std::memcpy(r + 22, "Extra bytes", 11);
+  for (int k = 0; k < 3; ++k) {
+    unsigned char* d = r + 54 + k * kDescriptor;
+    d[2] = 9;  // float; no options: no no-data value, limits, scale or offset
+    const std::string name = std::string("Normal") + "XYZ"[k];
+    std::memcpy(d + 4, name.data(), name.size());
+    const std::string description = std::string("unit surface normal, ") + "xyz"[k];
+    std::memcpy(d + 160, description.data(), description.size());
+  }
+  return record;
 }
 
 std::string LasRecords::header(std::uint64_t count, std::uint8_t format, std::uint32_t vlrs,
@@ -46,7 +66,7 @@ std::string LasRecords::header(std::uint64_t count, std::uint8_t format, std::ui
   putLittleEndian(h + 96, static_cast<std::uint32_t>(kLasHeaderSize + vlrBytes));
   putLittleEndian(h + 100, vlrs);
   h[104] = format;
-  putLittleEndian(h + 105, std::uint16_t{kLasRecordSize});
+  putLittleEndian(h + 105, static_cast<std::uint16_t>(recordSize()));
   // The legacy counts at 107 and 111 stay 0, as for every format from 6.
   for (int k = 0; k < 3; ++k) {
     putDouble(h + 131 + 8 * k, kScale);
@@ -78,9 +98,15 @@ void LasRecords::build(const PointBlock& block, std::size_t start, std::size_t e
   std::memcpy(sharedWords, shared, 16);
   std::memcpy(&sharedTail, shared + 16, 2);
   unsigned char* p = out;
-  for (std::size_t i = start; i < end; ++i, p += kLasRecordSize) {
+  const std::size_t size = recordSize();
+  for (std::size_t i = start; i < end; ++i, p += size) {
     std::memcpy(p + 12, sharedWords, 16);
     std::memcpy(p + 28, &sharedTail, 2);
+    for (int k = 0; k < 3 && normals_; ++k) {
+      std::uint32_t bits;
+      std::memcpy(&bits, &block.normals[3 * i + k], 4);
+      putLittleEndian(p + kLasRecordSize + 4 * k, bits);
+    }
     for (int k = 0; k < 3; ++k) {
       const std::int32_t value = scaled(block.xyz[3 * i + k], k);
       min_[k] = std::min(min_[k], value);

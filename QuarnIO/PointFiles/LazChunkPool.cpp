@@ -70,7 +70,7 @@ void LazChunkPool::work() {
     job->started = true;
     lock.unlock();
     try {
-      job->chunk = compressLazChunk(job->records.data(), job->count);
+      job->chunk = compressLazChunk(job->records.data(), job->count, recordSize_);
     } catch (...) {
       job->error = std::current_exception();
     }

@@ -17,7 +17,8 @@ namespace quarn {
 
 class LazChunkPool {
  public:
-  LazChunkPool() = default;
+  // Chunks of records of `recordSize` bytes: 36, or 48 with normals.
+  explicit LazChunkPool(std::size_t recordSize = 36) : recordSize_(recordSize) {}
   LazChunkPool(const LazChunkPool&) = delete;
   LazChunkPool& operator=(const LazChunkPool&) = delete;
   // Stops the threads; chunks not taken are dropped.
@@ -45,6 +46,7 @@ class LazChunkPool {
   static std::size_t threadCount();
   void work();
 
+  std::size_t recordSize_;
   std::mutex mutex_;
   std::condition_variable queued_, finished_;
   std::deque<std::shared_ptr<Job>> jobs_;  // oldest first

@@ -1,7 +1,7 @@
 // LAZ: quarn's LAS (LasRecords) compressed as LASzip compresses LAS 1.4 point format 7 (the
 // point-format byte's top bit set, a LASzip record, layered chunks of 50,000 points and their
-// table), which GIS, survey and web tools read. Chunks are compressed on every core and written
-// in order, in the memory of a few chunks a core.
+// table; normals in extra bytes, as BYTE14), which GIS, survey and web tools read. Chunks are
+// compressed on every core and written in order, in the memory of a few chunks a core.
 
 #include <algorithm>
 #include <vector>
@@ -17,14 +17,20 @@ namespace {
 
 class LazWriter final : public PointWriter {
  public:
-  LazWriter(std::ostream& out, std::uint64_t count, std::uint64_t pixels)
-      : PointWriter(out, count, pixels) {}
+  LazWriter(std::ostream& out, std::uint64_t count, std::uint64_t pixels, bool normals)
+      : PointWriter(out, count, pixels, normals),
+        records_(normals),
+        recordSize_(records_.recordSize()),
+        pool_(recordSize_) {}
 
  private:
   std::string header(std::uint64_t count, std::uint64_t) const override {
-    const std::string record = lasZipRecord();
+    // The ExtraBytes record of the normals, if any, stays where LAS has it, before LASzip's.
+    const std::string vlrs =
+        records_.extraBytesRecord() + lasZipRecord(kLazChunkPoints, recordSize_ - kLasRecordSize);
+    const std::uint32_t vlrCount = recordSize_ > kLasRecordSize ? 2 : 1;
     std::string text =
-        records_.header(count, 7 | 0x80, 1, static_cast<std::uint32_t>(record.size())) + record;
+        records_.header(count, 7 | 0x80, vlrCount, static_cast<std::uint32_t>(vlrs.size())) + vlrs;
     unsigned char at[8];  // where the chunk table is, before the first chunk
     putLittleEndian(at, tableAt_);
     return text.append(reinterpret_cast<const char*>(at), sizeof at);
@@ -37,7 +43,7 @@ class LazWriter final : public PointWriter {
       if (!chunkReady_) fresh();
       const std::size_t end = std::min(block.count, start + kLazChunkPoints - filled_);
       // Built here, on the writer's thread: a point out of range throws before any compression.
-      records_.build(block, start, end, chunk_.data() + filled_ * kLasRecordSize);
+      records_.build(block, start, end, chunk_.data() + filled_ * recordSize_);
       filled_ += end - start;
       start = end;
       if (filled_ == kLazChunkPoints) queue();
@@ -48,7 +54,7 @@ class LazWriter final : public PointWriter {
   void beforeHeader() override {
     if (filled_ > 0) {
       if (pool_.pending() == 0) {
-        write(compressLazChunk(chunk_.data(), filled_));
+        write(compressLazChunk(chunk_.data(), filled_, recordSize_));
       } else {
         queue();
       }
@@ -64,7 +70,7 @@ class LazWriter final : public PointWriter {
 
   void fresh() {
     chunk_ = std::move(spare_);
-    chunk_.resize(kLazChunkPoints * kLasRecordSize);
+    chunk_.resize(kLazChunkPoints * recordSize_);
     chunkReady_ = true;
   }
 
@@ -83,6 +89,7 @@ class LazWriter final : public PointWriter {
   }
 
   LasRecords records_;
+  std::size_t recordSize_;  // 36, or 48 with the normals' extra bytes
   std::vector<unsigned char> chunk_, spare_;
   std::size_t filled_ = 0;
   bool chunkReady_ = false;
@@ -94,8 +101,8 @@ class LazWriter final : public PointWriter {
 }  // namespace
 
 std::unique_ptr<PointWriter> makeLazWriter(std::ostream& out, std::uint64_t count,
-                                           std::uint64_t pixels) {
-  return std::make_unique<LazWriter>(out, count, pixels);
+                                           std::uint64_t pixels, bool normals) {
+  return std::make_unique<LazWriter>(out, count, pixels, normals);
 }
 
 }  // namespace quarn

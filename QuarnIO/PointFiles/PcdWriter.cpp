@@ -1,5 +1,6 @@
 // PCL's binary PCD 0.7: x, y, z and the colour packed in a float's bits as PCL packs it,
-// (r << 16) | (g << 8) | b, little-endian.
+// (r << 16) | (g << 8) | b, little-endian; with normals, normal_x, normal_y, normal_z after it
+// (PCL's names, which Open3D reads).
 
 #include <algorithm>
 #include <cstring>
@@ -17,21 +18,22 @@ void putLittleEndian(std::vector<unsigned char>& out, std::uint32_t bits) {
 
 class PcdWriter final : public PointWriter {
  public:
-  PcdWriter(std::ostream& out, std::uint64_t count, std::uint64_t pixels)
-      : PointWriter(out, count, pixels) {}
+  PcdWriter(std::ostream& out, std::uint64_t count, std::uint64_t pixels,
+            bool normals)
+      : PointWriter(out, count, pixels, normals) {}
 
  private:
   std::string header(std::uint64_t count, std::uint64_t pixels) const override {
     // The count appears twice: twice the padding.
     const std::string padding = headerPadding(count, pixels);
+    const bool n = normals();
     return "# .PCD v0.7 - Point Cloud Data file format" + padding + padding +
            "\n"
            "VERSION 0.7\n"
-           "FIELDS x y z rgb\n"
-           "SIZE 4 4 4 4\n"
-           "TYPE F F F F\n"
-           "COUNT 1 1 1 1\n"
-           "WIDTH " +
+           "FIELDS x y z rgb" +
+           (n ? " normal_x normal_y normal_z" : "") + "\nSIZE 4 4 4 4" + (n ? " 4 4 4" : "") +
+           "\nTYPE F F F F" + (n ? " F F F" : "") + "\nCOUNT 1 1 1 1" + (n ? " 1 1 1" : "") +
+           "\nWIDTH " +
            std::to_string(count) + "\nHEIGHT 1\nVIEWPOINT 0 0 0 1 0 0 0\nPOINTS " +
            std::to_string(count) + "\nDATA binary\n";
   }
@@ -40,6 +42,7 @@ class PcdWriter final : public PointWriter {
     const float* xyz = block.xyz;
     const std::uint8_t* rgb = block.rgb;
     const std::size_t count = block.count;
+    const float* normals = this->normals() ? block.normals : nullptr;
     // In chunks, so that a whole cloud costs no second copy of itself.
     for (std::size_t start = 0; start < count; start += kChunk) {
       const std::size_t end = std::min(count, start + kChunk);
@@ -52,6 +55,11 @@ class PcdWriter final : public PointWriter {
         }
         putLittleEndian(bytes_, std::uint32_t{rgb[3 * i]} << 16 |
                                     std::uint32_t{rgb[3 * i + 1]} << 8 | rgb[3 * i + 2]);
+        for (int k = 0; k < 3 && normals; ++k) {
+          std::uint32_t bits;
+          std::memcpy(&bits, &normals[3 * i + k], sizeof bits);
+          putLittleEndian(bytes_, bits);
+        }
       }
       out_.write(reinterpret_cast<const char*>(bytes_.data()),
                  static_cast<std::streamsize>(bytes_.size()));
@@ -65,8 +73,8 @@ class PcdWriter final : public PointWriter {
 }  // namespace
 
 std::unique_ptr<PointWriter> makePcdWriter(std::ostream& out, std::uint64_t count,
-                                           std::uint64_t pixels) {
-  return std::make_unique<PcdWriter>(out, count, pixels);
+                                           std::uint64_t pixels, bool normals) {
+  return std::make_unique<PcdWriter>(out, count, pixels, normals);
 }
 
 }  // namespace quarn

@@ -27,7 +27,7 @@ struct PointFormat {
   bool keepsMeasured;
   // A writer not yet started (see startPointWriter).
   std::unique_ptr<PointWriter> (*makeWriter)(std::ostream& out, std::uint64_t count,
-                                             std::uint64_t pixels);
+                                             std::uint64_t pixels, bool normals);
 };
 
 // The format `path`'s extension names, in any case; PLY for a name without one (standard

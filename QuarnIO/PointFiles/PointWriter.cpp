@@ -31,6 +31,8 @@ void PointWriter::write(const float* xyz, const std::uint8_t* rgb, std::size_t c
 void PointWriter::write(const PointBlock& block) {
   if (block.count > std::min(count_, pixels_) - written_)
     throw std::logic_error("more points than announced");
+  if (normals_ && block.count > 0 && block.normals == nullptr)
+    throw std::logic_error("a block without the normals the writer was asked for");
   put(block);
   written_ += block.count;
 }
@@ -49,8 +51,9 @@ void PointWriter::finish() {
 }
 
 std::unique_ptr<PointWriter> startPointWriter(const PointFormat& format, std::ostream& out,
-                                              std::uint64_t count, std::uint64_t pixels) {
-  std::unique_ptr<PointWriter> writer = format.makeWriter(out, count, pixels);
+                                              std::uint64_t count, std::uint64_t pixels,
+                                              bool normals) {
+  std::unique_ptr<PointWriter> writer = format.makeWriter(out, count, pixels, normals);
   writer->start();
   return writer;
 }

@@ -40,6 +40,11 @@ struct PointBlock {
   // measured it, in the frame's coordinates, and its pixel, x at pixel[2i], y at pixel[2i + 1].
   const float* frameXyz = nullptr;
   const std::int32_t* pixel = nullptr;
+  // Where the writer was asked for them (startPointWriter): each point's unit surface normal,
+  // nx, ny, nz at normals[3i..3i+2] in output coordinates, (0, 0, 0) where there is none; with
+  // the measured points, the same in the frame's coordinates.
+  const float* normals = nullptr;
+  const float* frameNormals = nullptr;
 };
 
 // Points a format cannot hold (beyond its coordinates' range, say), in words for the user.
@@ -66,8 +71,8 @@ class PointWriter {
   void finish();
 
  protected:
-  PointWriter(std::ostream& out, std::uint64_t count, std::uint64_t pixels)
-      : out_(out), count_(count), pixels_(pixels) {}
+  PointWriter(std::ostream& out, std::uint64_t count, std::uint64_t pixels, bool normals)
+      : out_(out), count_(count), pixels_(pixels), normals_(normals) {}
   // The header of a file of `count` points out of `pixels`, "" for a format without one. Its
   // length may depend on nothing but `pixels`.
   virtual std::string header(std::uint64_t count, std::uint64_t pixels) const = 0;
@@ -81,22 +86,28 @@ class PointWriter {
   // After the points and the header: what the file ends with.
   virtual void end() {}
 
+  // Each point has a normal, which the file holds after its colour.
+  bool normals() const { return normals_; }
+
   std::ostream& out_;
 
  private:
   friend std::unique_ptr<PointWriter> startPointWriter(const PointFormat&, std::ostream&,
-                                                       std::uint64_t, std::uint64_t);
+                                                       std::uint64_t, std::uint64_t, bool);
   void start();
 
   std::uint64_t count_, pixels_, written_ = 0;
   std::ostream::pos_type headerAt_ = -1;
+  bool normals_;
 };
 
 // A writer to `out` of `count` points (kUncounted: not known yet) in `format` out of `pixels`
-// pixels (the columns of the whole read, the frames' sizes summed); the header is written at
-// once, a placeholder where the count is not known.
+// pixels (the columns of the whole read, the frames' sizes summed), with each point's normal
+// where `normals` (every block then brings them); the header is written at once, a
+// placeholder where the count is not known.
 std::unique_ptr<PointWriter> startPointWriter(const PointFormat& format, std::ostream& out,
-                                              std::uint64_t count, std::uint64_t pixels);
+                                              std::uint64_t count, std::uint64_t pixels,
+                                              bool normals = false);
 
 // The spaces a header's comment line takes so that the header for `count` points is as long
 // as the one for `pixels`: one per digit the count has fewer than the pixels. Every reader
@@ -105,16 +116,16 @@ std::string headerPadding(std::uint64_t count, std::uint64_t pixels);
 
 // Each format's writer, in its own file.
 std::unique_ptr<PointWriter> makePlyWriter(std::ostream& out, std::uint64_t count,
-                                           std::uint64_t pixels);
+                                           std::uint64_t pixels, bool normals);
 std::unique_ptr<PointWriter> makePcdWriter(std::ostream& out, std::uint64_t count,
-                                           std::uint64_t pixels);
+                                           std::uint64_t pixels, bool normals);
 std::unique_ptr<PointWriter> makeXyzWriter(std::ostream& out, std::uint64_t count,
-                                           std::uint64_t pixels);
+                                           std::uint64_t pixels, bool normals);
 std::unique_ptr<PointWriter> makeE57Writer(std::ostream& out, std::uint64_t count,
-                                           std::uint64_t pixels);
+                                           std::uint64_t pixels, bool normals);
 std::unique_ptr<PointWriter> makeLasWriter(std::ostream& out, std::uint64_t count,
-                                           std::uint64_t pixels);
+                                           std::uint64_t pixels, bool normals);
 std::unique_ptr<PointWriter> makeLazWriter(std::ostream& out, std::uint64_t count,
-                                           std::uint64_t pixels);
+                                           std::uint64_t pixels, bool normals);
 
 }  // namespace quarn

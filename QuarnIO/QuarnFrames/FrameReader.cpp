@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <optional>
 
 #include "FinitePoints.h"
@@ -162,7 +163,7 @@ void FrameReader::read(int f, Frame& frame) {
   frame.pose = header.pose;
 
   const auto pixels = static_cast<std::uint64_t>(framePixels(header.sizeX, header.sizeY));
-  if (keepMeasured_) {
+  if (keepMeasured_ || makeNormals_) {
     FrameSink<true> sink(frame, pixels, keepUncoloured_);
     gatherFramePixels(session_->sdk(), header.sizeX, header.sizeY, *frameToGlobal, globalToOutput_,
                       sink);
@@ -175,6 +176,34 @@ void FrameReader::read(int f, Frame& frame) {
                       sink);
     sink.finish();
   }
+  makeNormals(frame);
+}
+
+// One more pass over the frame the SDK holds, for the grid of every pixel with a point
+// (with a colour or not: all are samples of the surfaces), then each point's normal from it.
+// Apart from read(), and not inlined into it: the gathering compiled into read() must stay the
+// plug-in's instructions to the bit, a NaN's sign included, whatever is done after it.
+[[gnu::noinline]] void FrameReader::makeNormals(Frame& frame) {
+  frame.normals.clear();
+  frame.frameNormals.clear();
+  if (!makeNormals_) return;
+  const FlatRigidTransform frameToGlobal = *frameToGlobalTransform(frame.pose);  // read() checked it
+  const int sizeX = std::max(frame.sizeX, 0), sizeY = std::max(frame.sizeY, 0);
+  grid_.sizeX = sizeX;
+  grid_.sizeY = sizeY;
+  grid_.xyz.resize(3 * static_cast<std::size_t>(framePixels(sizeX, sizeY)));
+  float* cell = grid_.xyz.data();
+  for (int x = 0; x < sizeX; ++x) {
+    for (int y = 0; y < sizeY; ++y, cell += 3) {
+      if (session_->sdk().getCartesianAtPixel(x, y, cell[0], cell[1], cell[2]) != 0)
+        cell[0] = cell[1] = cell[2] = std::numeric_limits<float>::quiet_NaN();
+    }
+  }
+  const std::size_t n = frame.size();
+  frame.normals.resize(3 * n);
+  frame.frameNormals.resize(3 * n);
+  gridNormals(grid_, frame.pixels.data(), n, frameToGlobal, globalToOutput_,
+              frame.frameNormals.data(), frame.normals.data());
 }
 
 namespace {

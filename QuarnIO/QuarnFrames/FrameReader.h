@@ -15,6 +15,7 @@
 #include <TooN/se3.h>
 #include <Eigen/Core>
 
+#include "GridNormals.h"
 #include "ScanReasons.h"
 #include "pose/FlatRigidTransform.h"
 #include "pose/PoseConversion.h"
@@ -64,6 +65,11 @@ struct Frame {
   // Where the reader keeps them, 1 for each point without a colour, else 0.
   std::vector<std::uint8_t, UninitialisedAllocator<std::uint8_t>> colourless;
   std::uint64_t uncoloured = 0;  // pixels with a point but no colour, kept or not
+  // Where the reader makes them: each point's unit surface normal from the frame's grid
+  // (GridNormals.h), in output coordinates and in the frame's own; (0, 0, 0) where the grid
+  // gives none.
+  std::vector<float, UninitialisedAllocator<float>> normals;
+  std::vector<float, UninitialisedAllocator<float>> frameNormals;
 
   std::size_t size() const { return colours.size() / 3; }
 };
@@ -90,6 +96,9 @@ class FrameReader {
   void keepMeasured(bool keep) { keepMeasured_ = keep; }
   // read() also keeps the pixels with a point but no colour (and countPoints() counts them).
   void keepUncoloured(bool keep) { keepUncoloured_ = keep; }
+  // read() also makes each point's normal (and fills the measured points and pixels, which
+  // it makes them from).
+  void makeNormals(bool make) { makeNormals_ = make; }
   // The scan's raw pose values and T_g_r, the rigid transform the plug-in makes of them.
   const PoseArray& globalPose() const { return globalPose_; }
   const TooN::SE3<double>& globalTransform() const { return globalTransform_; }
@@ -118,12 +127,15 @@ class FrameReader {
 
  private:
   void readSizeAndPose(int f, FrameSizeAndPose& frame);
+  void makeNormals(Frame& frame);
   Eigen::Matrix4d poseMatrix(const PoseArray& pose, int f) const;
 
   std::unique_ptr<ScanSession> session_;
   int frameCount_;
   bool keepMeasured_ = false;
   bool keepUncoloured_ = false;
+  bool makeNormals_ = false;
+  PointGrid grid_;  // the frame's measured points, where normals are made
   PoseArray globalPose_{};
   TooN::SE3<double> globalTransform_;
   FlatRigidTransform globalToOutput_;

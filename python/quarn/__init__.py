@@ -140,24 +140,27 @@ class Frame:
     output coordinates, exactly as read() gives them. pose (4 x 4 float64): the homogeneous matrix
     (rotation block, translation in column 3, last row 0 0 0 1) that maps the frame's own
     coordinates into the output's, so pose[:3, 3] is where the scanner stood. uncoloured (m
-    bool): the points without a colour, kept by frames(keep_uncoloured=True). A Frame pickles
-    as its arrays.
+    bool): the points without a colour, kept by frames(keep_uncoloured=True). normals (m x 3
+    float64, made by frames(normals=True), else None): each point's unit surface normal from
+    the frame's pixel grid, in output coordinates, facing where the scanner stood; (0, 0, 0)
+    where the grid gives none. A Frame pickles as its arrays.
     """
 
-    __slots__ = ("index", "points", "colours", "pose", "uncoloured")
+    __slots__ = ("index", "points", "colours", "pose", "uncoloured", "normals")
 
-    def __init__(self, index, points, colours, pose, uncoloured=None):
+    def __init__(self, index, points, colours, pose, uncoloured=None, normals=None):
         self.index, self.points, self.colours, self.pose = index, points, colours, pose
         self.uncoloured = _numpy.zeros(len(points), bool) if uncoloured is None else uncoloured
+        self.normals = normals
 
     def __repr__(self):
         return f"<quarn.Frame {self.index}: {len(self.points)} points>"
 
     def __reduce__(self):
-        return Frame, (self.index, self.points, self.colours, self.pose, self.uncoloured)
+        return Frame, (self.index, self.points, self.colours, self.pose, self.uncoloured, self.normals)
 
 
-def frames(path, quiet=False, keep_uncoloured=False):
+def frames(path, quiet=False, keep_uncoloured=False, normals=False):
     """The frames of the scan at `path`, as an iterator of Frames, one frame's memory at a time.
 
     Their points and colours, concatenated in order, are read(path)'s to the bit: each frame's
@@ -167,10 +170,12 @@ def frames(path, quiet=False, keep_uncoloured=False):
     is refused (singular, mirrored or not finite) raises it when that frame is next, and the next call goes on with the
     frame after. Frames print nothing, so quiet (accepted as read() accepts it) mutes nothing.
     The GIL is released while a frame is read; one iterator serves one thread at a time.
-    keep_uncoloured=True also keeps the points without a colour, as read() does.
+    keep_uncoloured=True also keeps the points without a colour, as read() does. normals=True
+    also makes each point's normal (Frame.normals).
     """
     _flag(quiet, "quiet")  # nothing to mute
-    return Frames(_path(path, "path"), Frame, _flag(keep_uncoloured, "keep_uncoloured"))
+    return Frames(_path(path, "path"), Frame, _flag(keep_uncoloured, "keep_uncoloured"),
+                  _flag(normals, "normals"))
 
 
 def trajectory(path):
@@ -184,7 +189,7 @@ def trajectory(path):
 
 
 def convert(scan, output, preview=None, stream=None, plugin=None, format=None,
-            keep_uncoloured=False, voxel=None, merge_frames=False):
+            keep_uncoloured=False, voxel=None, merge_frames=False, normals=False):
     """Converts the scan at `scan` to the point file `output` as `quarn import` does, byte for
     byte: PLY, PCD, XYZ, E57, LAS or LAZ by its extension or by `format` ("ply", "pcd", "xyz",
     "e57", "las", "laz"; for "-" and names of any other extension), and a PNG picture at
@@ -221,7 +226,7 @@ def convert(scan, output, preview=None, stream=None, plugin=None, format=None,
                           _path(default_plugin() if plugin is None else plugin, "plugin"),
                           plugin is not None, read, _format(format),
                           _flag(keep_uncoloured, "keep_uncoloured"), _voxel(voxel),
-                          _flag(merge_frames, "merge_frames"))
+                          _flag(merge_frames, "merge_frames"), _flag(normals, "normals"))
 
 
 def _to_open3d(self):

@@ -311,10 +311,18 @@ def test_every_path_hands_out_the_same_finite_points(tmp_path, frames, capfd):
         assert not reports and (f"\n        {left} with a non-finite coordinate left out\n" in report) == (left > 0)
         told = f"        {without} points without a colour " + ("kept\n" if keep else "left out (--keep-uncoloured keeps them)\n")
         assert (told in report) == (without > 0), report
+        # The counts and the bounds as numbers: a share of the pixels, four decimals, no "-0.0000".
+        pixels = sum(sx * sy for sx, sy, _, _ in frames)
+        share = f" ({100 * len(xyz) / pixels:.1f} %)" if pixels else ""
+        span = " ".join(f"{a} [{lo:.4f}, {hi:.4f}]".replace("-0.0000", "0.0000") for a, lo, hi in
+                        zip("xyz", xyz.min(0), xyz.max(0))) if len(xyz) else "no points"
+        assert f"frames  {len(frames)}\npixels  {pixels}\npoints  {len(xyz)}{share}\n" in report, report
+        assert report.endswith(f"bounds  {span}\n"), report
         assert (tmp_path / "0.png").read_bytes() == (tmp_path / "1.png").read_bytes(), "previews differ"
         run, fifo = through_fifo(tmp_path / f"fifo{keep}.pcd", [os.environ["QUARN_TOOL"], "import", scan, "-o",
                                                                tmp_path / f"fifo{keep}.pcd", "--stream", *k])
         assert run.returncode == 0 and fifo == (tmp_path / "out0.pcd").read_bytes(), run.stderr  # counted first
+        assert "\nwrote   " in run.stdout and "wrote" not in run.stderr  # the report stays where it goes
         for stream in (None, True):
             report = quarn.convert(scan, tmp_path / f"c{stream}.ply", stream=stream, keep_uncoloured=keep)
             assert (report["points"], report["non_finite"], report["without_colour"]) == (len(xyz), left, without)
@@ -351,6 +359,9 @@ def test_voxel_means_of_the_sample_are_numpys(d, tmp_path):
         report = quarn.convert(d / "s.scan", tmp_path / "v.ply", keep_uncoloured=keep, voxel=0.1)
         want = voxels(s.points.astype("<f4"), s.colours, s.uncoloured, 0.1)
         assert report["points"] == len(want[0]) < len(s.points) / 8 and s.uncoloured.any() == keep
+        said = subprocess.run([os.environ["QUARN_TOOL"], "import", d / "s.scan", "-o", tmp_path / "c.ply", "--voxel",
+                               "0.1", *["--keep-uncoloured"][:keep]], capture_output=True, text=True).stdout
+        assert f"\n        one for each 0.1 m cell of {len(s.points)} points\n" in said, said
         assert all(same(a, b) for a, b in zip(read_ply((tmp_path / "v.ply").read_bytes()), want))
 
 
@@ -381,6 +392,10 @@ REQUESTS = {
     "plugin read kept uncoloured": (quarn.read, None, {"keep_uncoloured": True, "plugin": NOWHERE}, ValueError,
                                     "^plugin: keep_uncoloured is read frame by frame"),
     "voxel too fine": (quarn.convert, "o.ply", {"voxel": 1e-300}, ValueError, "^voxel: a point at .* 1e-300 m cells"),
+    "plugin normals": (quarn.convert, "o.ply", {"normals": True, "plugin": NOWHERE}, ValueError,
+                       "^plugin: normals are made frame by frame"),
+    "normals whole read": (quarn.convert, "o.ply", {"normals": True, "stream": False}, ValueError,
+                           "^the plug-in's whole read holds no pixel grid: normals are made frame by frame"),
     "voxel text": (quarn.convert, "o.ply", {"voxel": "0.05"}, TypeError, "^voxel must be a number of metres, not str"),
     "voxel True": (quarn.convert, "o.ply", {"voxel": True}, TypeError, "^voxel must be a number of metres, not bool"),
     "voxel NaN": (quarn.convert, "o.ply", {"voxel": NAN}, ValueError, "^voxel must be a positive finite number"),
@@ -423,3 +438,57 @@ def test_an_output_the_user_may_not_write_is_a_permission_error(d, tmp_path):
                          capture_output=True, text=True)
     assert run.stdout == f"{errno.EACCES} {tmp_path / 'ro/o.ply'}\n", run.stderr
     assert os.listdir(tmp_path / "ro") == []
+
+
+def test_normals_from_the_grid_agree_with_open3d_face_the_scanner_and_every_format_holds_them(d, tmp_path):
+    frames = [*quarn.frames(d / "big.scan", normals=True)]
+    points, normals = (np.concatenate([getattr(f, a) for f in frames]) for a in ("points", "normals"))
+    has = normals.any(1)
+    assert np.abs(np.linalg.norm(normals[has], axis=1) - 1).max() < 1e-6 and (~has).mean() < 0.01
+    # Against Open3D's 20 nearest neighbours, orientation aside: the scene is planes, boxes, spheres.
+    cloud = o3d.geometry.PointCloud(o3d.utility.Vector3dVector(points))
+    cloud.estimate_normals(o3d.geometry.KDTreeSearchParamKNN(20))
+    angle = np.degrees(np.arccos(np.clip(np.abs((np.asarray(cloud.normals) * normals).sum(1))[has], 0, 1)))
+    assert np.median(angle) <= 0.5 and np.percentile(angle, 90) <= 2, (np.median(angle), np.percentile(angle, 90))
+    # Each faces where the scanner stood for its frame.
+    facing = np.concatenate([((f.pose[:3, 3] - f.points) * f.normals).sum(1)[f.normals.any(1)] > 0 for f in frames])
+    assert facing.mean() >= 0.999, facing.mean()
+
+    # Every format holds the same normals, read back by Open3D where it reads them; the report
+    # counts those without one; whole, streamed, piped and converted alike.
+    small = [*quarn.frames(d / "s.scan", normals=True)]
+    normals = np.concatenate([f.normals for f in small])
+    for ext in ("ply", "pcd", "xyz", "las"):
+        report = quarn.convert(d / "s.scan", tmp_path / f"n.{ext}", normals=True)
+        assert report["without_normal"] == (~normals.any(1)).sum() > 0, ext
+        data = (tmp_path / f"n.{ext}").read_bytes()
+        if ext in ("ply", "pcd"):
+            cloud = o3d.io.read_point_cloud(str(tmp_path / f"n.{ext}"))
+            got = np.asarray(cloud.normals)  # beside the very points and colours of the plug-in's read
+            assert same(np.asarray(cloud.points), np.asarray(o3d.io.read_point_cloud(str(d / "s.ply")).points))
+        elif ext == "xyz":
+            got = np.loadtxt(tmp_path / "n.xyz")[:, 6:].astype(np.float32)
+        else:  # 48-byte records, the normal in their extra bytes, described by the ExtraBytes record
+            at, vlrs, size = np.frombuffer(data, "<u4", 2, 96).tolist() + [int(np.frombuffer(data, "<u2", 1, 105)[0])]
+            assert (vlrs, size, data[375 + 2:375 + 11], data[375 + 54 + 4:375 + 54 + 11]) == (1, 48, b"LASF_Spec", b"NormalX")
+            assert [data[375 + 54 + 192 * k + 2] for k in range(3)] == [9, 9, 9]  # floats
+            got = np.frombuffer(data, "u1", offset=at).reshape(-1, 48)[:, 36:].copy().view("<f4")
+        assert same(np.asarray(got, "<f8"), normals), ext
+    run = subprocess.run([os.environ["QUARN_TOOL"], "import", d / "s.scan", "-o", "-", "--normals", "-q"], capture_output=True)
+    fifo = through_fifo(tmp_path / "fifo.pcd", [os.environ["QUARN_TOOL"], "import", d / "s.scan", "-o", tmp_path / "fifo.pcd", "--normals"])[1]
+    assert run.stdout == (tmp_path / "n.ply").read_bytes() and fifo == (tmp_path / "n.pcd").read_bytes()
+    said = subprocess.run([os.environ["QUARN_TOOL"], "import", d / "s.scan", "-o", tmp_path / "c.ply", "--normals"],
+                          capture_output=True, text=True).stdout
+    assert f"\n        {(~normals.any(1)).sum()} without a normal\n" in said
+    # Thinned: each cell's normal is the normalised sum of its points' normals.
+    quarn.convert(d / "s.scan", tmp_path / "v.ply", normals=True, voxel=0.1)
+    data = (tmp_path / "v.ply").read_bytes()
+    head = data[:data.index(b"end_header\n") + 11]
+    cells = np.frombuffer(data, [("xyz", "<f4", 3), ("rgb", "u1", 3), ("n", "<f4", 3)], offset=len(head))
+    xyz = np.concatenate([f.points for f in small]).astype("<f4")
+    keys, first, inverse = np.unique(np.floor(xyz.astype(np.float64) / 0.1), axis=0, return_index=True, return_inverse=True)
+    sums = np.zeros((len(keys), 3))
+    np.add.at(sums, inverse.ravel(), normals)
+    sums = sums[np.argsort(first)]
+    length = np.sqrt(sums[:, 0] ** 2 + sums[:, 1] ** 2 + sums[:, 2] ** 2)[:, None]
+    assert b"property float nx\n" in head and same(cells["n"], np.where(length > 0, sums / np.where(length > 0, length, 1), 0).astype("<f4"))

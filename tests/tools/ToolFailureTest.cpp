@@ -93,6 +93,7 @@ TEST(ToolFailure, OneLineExitCodeAndNoFileLeft) {
       {{"import", "-", "-o", "-"}, 2, "a scan cannot be read from standard input"},
       {{"import", goodScan, "-o", out, "--format", "pcd"}, 2, "--format pcd, but " + out + " names PLY"},
       {{"import", goodScan, "-o", out, "--keep-uncoloured", "--plugin", file("missing.so")}, 2, "--keep-uncoloured is read frame by frame"},
+      {{"import", goodScan, "-o", out, "--normals", "--plugin", file("missing.so")}, 2, "--plugin: --normals are made frame by frame"},
       {{"import", goodScan, "-o", out, "--voxel", "1e-300"}, 2, "--voxel: a point at "},
       {{"trajectory", goodScan, "-o", file("t.txt"), "--format", "csv"}, 2, "--format csv, but " + file("t.txt") + " names TUM text"},
       {{"trajectory", goodScan, "-o", "-", "--frobnicate", "x"}, 2, "not expected: --frobnicate x "},

@@ -36,7 +36,7 @@ def read_e57(path):
     for scan in root.find(NS + "data3D"):
         points = scan.find(NS + "points")
         at, count = logical(int(points.get("fileOffset"))), int(points.get("recordCount"))
-        fields = [(f.tag[len(NS):], f.get("precision"), int(f.get("maximum", 0)))
+        fields = [(f.tag.split("}")[1], f.get("precision"), int(f.get("maximum", 0)))  # nor:normalX too
                   for f in points.find(NS + "prototype")]
         kind, length, at_data, at_index = struct.unpack_from("<B7xQQQ", data, at)
         assert kind == 1 and at_index == 0 and at % 8 == 0 and logical(at_data) == at + 32
@@ -180,14 +180,14 @@ def test_kept_uncoloured_marked_and_a_thinned_cloud_one_scan_without_pose_or_gri
 
 
 def test_a_scan_for_each_of_many_frames_names_merge_frames(d, tmp_path):
-    grid = np.zeros((1, 2), PIXEL)
-    grid["flags"], grid["xyz"] = 3, [[[1, 2, 3], [3, 2, 1]]]
-    write_scan(tmp_path / "many.scan", d / "s.scan", [grid] * 1001, [(1, 1, 1)] * 1001)
+    grid = np.zeros((1, 1), PIXEL)  # a point a frame, and a frame without one: no scan of its own
+    grid["flags"], grid["xyz"] = 3, [[[1, 2, 3]]]
+    write_scan(tmp_path / "many.scan", d / "s.scan", [grid] * 1001 + [np.zeros((1, 1), PIXEL)], [(1, 1, 1)] * 1002)
     said = run("import", tmp_path / "many.scan", "-o", tmp_path / "many.e57").decode()
     assert "\n        1001 scans in the E57, one a frame: some readers refuse so many (--merge-frames writes one)\n" in said
     said = run("import", tmp_path / "many.scan", "-o", tmp_path / "one.e57", "--merge-frames").decode()
     _, scans = read_e57(tmp_path / "one.e57")
-    assert "refuse" not in said and len(scans) == 1 and len(scans[0][1]["cartesianX"]) == 2002
+    assert "refuse" not in said and len(scans) == 1 and len(scans[0][1]["cartesianX"]) == 1001
 
 
 @pytest.mark.skipif(not (NPM / "node_modules/web-e57").is_dir(), reason="web-e57 not installed in build/npm")
@@ -206,3 +206,29 @@ def test_web_e57_reads_the_points_and_poses(d):
                                d / "v.e57"], cwd=NPM, check=True, capture_output=True, text=True).stdout
         got, ply = np.loadtxt(text.splitlines()), read_ply(d / "v.ply")
         assert np.array_equal(got[:, 3:], ply["rgb"]) and np.allclose(got[:, :3], ply["xyz"], rtol=0, atol=1e-6), how
+
+
+def test_normals_in_each_scans_own_coordinates_with_the_extension_declared(d, tmp_path):
+    for name in ("n.e57", "n.ply", "m.e57"):
+        run("import", d / "s.scan", "-o", tmp_path / name, "--normals", *["--merge-frames"][:name == "m.e57"])
+    data = (tmp_path / "n.ply").read_bytes()
+    ply = np.frombuffer(data, [("xyz", "<f4", 3), ("rgb", "u1", 3), ("n", "<f4", 3)], offset=data.index(b"end_header\n") + 11)
+    logical = np.fromfile(tmp_path / "n.e57", np.uint8).reshape(-1, 1024)[:, :1020].tobytes()
+    assert b'<e57Root type="Structure" xmlns="http://www.astm.org/COMMIT/E57/2010-e57-v1.0" ' \
+           b'xmlns:nor="http://www.libe57.org/E57_NOR_surface_normals.txt">' in logical
+    at = 0
+    for scan, v, _ in read_e57(tmp_path / "n.e57")[1]:  # a frame's normals, rotated by its pose, are the PLY's
+        n = np.stack([v["normalX"], v["normalY"], v["normalZ"]], 1).astype(np.float64)
+        w, x, y, z = (number(scan, "pose/rotation/" + k) for k in "wxyz")
+        u = np.array([x, y, z])
+        r = (w * w - u @ u) * np.eye(3) + 2 * np.outer(u, u) + 2 * w * np.cross(np.eye(3), u)
+        assert np.abs(n @ r.T - ply["n"][at:at + len(n)]).max() < 1e-6
+        at += len(n)
+    _, [(_, v, _)] = read_e57(tmp_path / "m.e57")  # merged: in output coordinates, as they are
+    assert at == len(ply) and np.stack([v["normalX"], v["normalY"], v["normalZ"]], 1).tobytes() == ply["n"].tobytes()
+    if (NPM / "node_modules/web-e57").is_dir():  # and a reader of its own still reads the file
+        script = "import {readFileSync} from 'fs'; import {convertE57} from 'web-e57';" \
+                 "process.stdout.write(convertE57(new Uint8Array(readFileSync(process.argv[1])), 'XYZ'))"
+        text = subprocess.run(["/usr/bin/node", "--experimental-wasm-modules", "--input-type=module", "-e", script,
+                               tmp_path / "m.e57"], cwd=NPM, check=True, capture_output=True, text=True).stdout
+        assert np.array_equal(np.loadtxt(text.splitlines())[:, 3:], ply["rgb"])

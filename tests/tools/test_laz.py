@@ -40,16 +40,21 @@ def decoded(path):  # the records as each decoder reads them
 
 
 def check_structure(laz, las):
-    """The LAS header but for the format's top bit, the LASzip record and where the points are; the
-    chunk table where the 8 bytes before the points say, of one chunk per 50,000 points."""
-    count = struct.unpack_from("<Q", las, 247)[0]
-    assert laz[:96] + laz[105:375] == las[:96] + las[105:375]
-    assert struct.unpack_from("<IIB", laz, 96) == (375 + 54 + 46, 1, 135)
-    assert laz[375:429] == b"\0\0laszip encoded\0\0" + struct.pack("<HH", 22204, 46) + b"quarn".ljust(32, b"\0")
-    assert struct.unpack_from("<HHBBHIIqqH6H", laz, 429) == (3, 0, 3, 4, 3, 0, 50000, -1, -1, 2, 10, 30, 3, 11, 6, 3)
-    table = struct.unpack_from("<Q", laz, 475)[0]
+    """The LAS header but for the format's top bit, the VLR count and where the points are; the LAS's
+    ExtraBytes record (normals), if any, then the LASzip record, whose third item, BYTE14, holds the
+    extra bytes; the chunk table where the 8 bytes before the points say, of one chunk per 50,000
+    points. The count, and where the LAS's records start."""
+    (count,), (start, vlrs), (size,) = (struct.unpack_from(f, las, at) for f, at in (("<Q", 247), ("<II", 96), ("<H", 105)))
+    items = (10, 30, 3, 11, 6, 3) + ((14, size - 36, 3) if size > 36 else ())
+    data = 34 + 2 * len(items)
+    assert laz[:96] + laz[105:375] == las[:96] + las[105:375] and laz[375:start] == las[375:start]
+    assert struct.unpack_from("<IIB", laz, 96) == (start + 54 + data, vlrs + 1, 135)
+    assert laz[start:start + 54] == b"\0\0laszip encoded\0\0" + struct.pack("<HH", 22204, data) + b"quarn".ljust(32, b"\0")
+    assert struct.unpack_from(f"<HHBBHIIqqH{len(items)}H", laz, start + 54) == (3, 0, 3, 4, 3, 0, 50000, -1, -1,
+                                                                                len(items) // 3, *items)
+    table = struct.unpack_from("<Q", laz, start + 54 + data)[0]
     assert struct.unpack_from("<II", laz, table) == (0, -(-count // 50000))
-    return count
+    return count, start
 
 
 def tiles(pose, values):  # a frame of one row of pixels with these points and colours; none: two without
@@ -70,6 +75,7 @@ SCANS = {  # name: frames (or None for the sample scan) and the import's options
     "sample, six chunks, the last short": (None, []),
     "sample kept uncoloured": (None, ["--keep-uncoloured"]),
     "sample thinned": (None, ["--voxel", "0.05"]),
+    "sample with normals, in extra bytes": (None, ["--normals"]),
     "a point repeated, every difference 0": ([tiles(IDENTITY, [([1, 2, 3], [9, 9, 9])] * 3000)], []),
     "jumps across the whole range": ([tiles(IDENTITY, [((rng.integers(0, 2, 3) * 2 - 1) * 107374, (1, 2, 3))
                                                        for _ in range(3000)])], []),
@@ -98,20 +104,23 @@ def test_both_decoders_read_the_las_records(name, sample, tmp_path):
     run("import", scan, "-o", tmp_path / "s.las", *options)
     run("import", scan, "-o", tmp_path / "s.laz", *options)
     las, laz = (tmp_path / "s.las").read_bytes(), (tmp_path / "s.laz").read_bytes()
-    count = check_structure(laz, las)
+    count, start = check_structure(laz, las)
+    if "--normals" in options:  # 48-byte records, the ExtraBytes record kept beside LASzip's
+        assert (las[105], laz[375 + 2:375 + 11], laz[375 + 54 + 4:375 + 54 + 11]) == (48, b"LASF_Spec", b"NormalX")
     for records in decoded(tmp_path / "s.laz"):
-        assert records == las[375:], name
+        assert records == las[start:], name
     if frames is None and not options:  # six chunks, at most a third of the LAS
         assert count > 250000 and len(laz) < 0.35 * len(las)
 
 
-def test_whole_streamed_piped_and_from_python_the_same_bytes(sample, tmp_path):
-    run("import", sample, "-o", tmp_path / "whole.laz")
-    run("import", sample, "--stream", "-o", tmp_path / "streamed.laz")
+@pytest.mark.parametrize("options", [[], ["--normals"]])
+def test_whole_streamed_piped_and_from_python_the_same_bytes(options, sample, tmp_path):
+    run("import", sample, "-o", tmp_path / "whole.laz", *options)
+    run("import", sample, "--stream", "-o", tmp_path / "streamed.laz", *options)
     whole = (tmp_path / "whole.laz").read_bytes()
-    assert (tmp_path / "streamed.laz").read_bytes() == whole == run("import", sample, "-o", "-", "--format", "laz")
+    assert (tmp_path / "streamed.laz").read_bytes() == whole == run("import", sample, "-o", "-", "--format", "laz", *options)
     import quarn
-    quarn.convert(sample, tmp_path / "py.laz")
+    quarn.convert(sample, tmp_path / "py.laz", normals=bool(options))
     assert (tmp_path / "py.laz").read_bytes() == whole
 
 
@@ -126,8 +135,8 @@ def test_a_scan_too_wide_leaves_no_file(tmp_path):
         "from its first frame, more than LAS holds at 0.1 mm (214 km along an axis)\n", refused.stderr
 
 
-def records(n, **fields):  # n format 7 records: 0 but return 1 of 1, and the fields given
-    r = np.zeros(n, POINT)
+def records(n, width=0, **fields):  # n format 7 records, `width` extra bytes: 0 but return 1 of 1, and the fields given
+    r = np.zeros(n, np.dtype(POINT.descr + [("extra", "u1", width)]) if width else POINT)
     r["returns"] = 0x11
     for name, values in fields.items():
         r[name] = values
@@ -156,13 +165,28 @@ FIXED_RECORDS = {
                                           np.repeat(rng.integers(0, 256, (4000, 1)) * 257, 3, 1))),
     "three chunks, the last of one point": records(100001, xyz=rng.integers(-9, 9, (100001, 3)).cumsum(0),
                                                    time=np.arange(100001) // 7000, source=np.arange(100001) // 9000),
+    # By byte: never changing; changing in the first chunk only; once, at the last point; runs of steps
+    # wrapping below 0; then two floats turning, their low bytes noise.
+    "extra bytes, two chunks": records(60001, 12, xyz=[1, 2, 3], extra=np.column_stack([
+        np.full(60001, 77), np.arange(60001) % 5 * (np.arange(60001) < 50000), np.arange(60001) == 60000,
+        np.arange(60001) // 900 * -3 % 256,
+        np.stack([np.cos(np.arange(60001) / 1e4), np.sin(np.arange(60001) / 1e4)], 1).astype("<f4").view("u1")])),
 }
 
 
 @needs_decoders
 @pytest.mark.parametrize("name", FIXED_RECORDS)
 def test_fixed_records_through_the_coder_decoded_by_both(name, tmp_path):
-    data = FIXED_RECORDS[name].tobytes()
-    (tmp_path / "f.laz").write_bytes(subprocess.run([FIXED], input=data, capture_output=True, check=True).stdout)
+    fixed = FIXED_RECORDS[name]
+    data, normals = fixed.tobytes(), ["--normals"] * (fixed.itemsize == 48)
+    laz = subprocess.run([FIXED, *normals], input=data, capture_output=True, check=True).stdout
+    (tmp_path / "f.laz").write_bytes(laz)
     for records in decoded(tmp_path / "f.laz"):
         assert records == data, name
+    # Each chunk: the raw record, the count, the layer sizes (POINT14's 9, RGB14's, BYTE14's 12), the
+    # layers; a byte's layer empty where that byte never changes in the chunk.
+    at = struct.unpack_from("<I", laz, 96)[0] + 8
+    for first in range(0, len(fixed), 50000) if normals else ():
+        sizes, extra = struct.unpack_from("<22I", laz, at + 52), fixed["extra"][first:first + 50000]
+        assert [size > 0 for size in sizes[10:]] == list((extra[1:] != extra[:-1]).any(0)), first
+        at += 52 + 88 + sum(sizes)

@@ -168,3 +168,43 @@ def test_a_scan_through_a_pipe_is_refused_not_read_as_empty(d):
         assert run.returncode == 1 and run.stdout == "", run
         assert run.stderr.endswith(f" /dev/fd/{r}: the file cannot be opened or read\n"), run.stderr
     os.close(r)
+
+
+# The sample generator, its import and its picture give these very bytes on every machine and in
+# every build (the same seed, the same file), and info prints the scan as below.
+GOLDEN = {"g.scan": "a10b93ceedc58c2ce6b00d62936e379ac3f1e6fad82b11c9e018649c7b4487ee",
+          "g.ply": "720d0e075ae2e9a444adedd18a732f79c01e5ff987a4da43f36ce48e7e9f311a",
+          "g.png": "0b747c53210e60ec5ddf1149572cc29b5018394ad97cdf61754d0c4a42ff40d5"}
+INFO = """frames 3
+scan pose, as stored
+    0.786438 -0.556600 -0.267789 |    1.25000
+    0.484613  0.824831 -0.291210 |   -0.50000
+    0.382969  0.099245  0.918415 |    0.37500
+    0.000000  0.000000  0.000000 |    1.00000
+frame 0: 48 x 36, 1728 pixels, 1471 with a point, 1503 with a colour, 1352 with both; stored pose
+      0.736569 -0.674607 -0.048690 |    1.24776
+      0.147797  0.230784 -0.961715 |    1.95165
+      0.660016  0.701173  0.269693 |   -2.80272
+      0.000000  0.000000  0.000000 |    1.00000
+frame 1: 48 x 36, 1728 pixels, 1664 with a point, 1564 with a colour, 1512 with both; stored pose
+      0.734079 -0.678869 -0.016306 |   -0.63559
+     -0.045162 -0.024848 -0.998671 |    2.84552
+      0.677561  0.733839 -0.048900 |   -2.31572
+      0.000000  0.000000  0.000000 |    1.00000
+frame 2: 48 x 36, 1728 pixels, 1447 with a point, 1564 with a colour, 1304 with both; stored pose
+      0.458190  0.820160  0.342637 |   -4.18321
+      0.556747  0.035681 -0.829916 |    0.58898
+     -0.692889  0.571021 -0.440273 |    3.32934
+      0.000000  0.000000  0.000000 |    1.00000
+total: 5184 pixels, 4582 with a point, 4631 with a colour, 4168 with both
+"""
+
+
+def test_the_sample_its_import_and_picture_are_the_same_bytes_everywhere(tmp_path):
+    import hashlib
+    for args in (["sample", "-o", tmp_path / "g.scan", "--frames", "3", "--width", "48", "--height", "36", "--seed", "3"],
+                 ["import", tmp_path / "g.scan", "-o", tmp_path / "g.ply", "--preview", tmp_path / "g.png"]):
+        subprocess.run([TOOL, *args], check=True, capture_output=True)
+    assert {name: hashlib.sha256((tmp_path / name).read_bytes()).hexdigest() for name in GOLDEN} == GOLDEN
+    said = subprocess.run([TOOL, "info", tmp_path / "g.scan"], check=True, capture_output=True, text=True).stdout
+    assert said == f"scan {tmp_path / 'g.scan'}\n" + INFO

@@ -36,6 +36,7 @@ void printImportReport(std::ostream& out, const ConversionReport& report,
     out << "        " << report.withoutColour
         << " points without a colour left out (--keep-uncoloured keeps them)\n";
   }
+  if (request.normals) out << "        " << report.withoutNormal << " without a normal\n";
   if (report.scans > kManyScans) {
     out << "        " << report.scans << " scans in the " << format.name
         << ", one a frame: some readers refuse so many (--merge-frames writes one)\n";

@@ -209,6 +209,10 @@ int main(int argc, char** argv) {
                        "Thin the points to one per occupied cube of SIZE metres (a grid from the "
                        "origin): each cell's mean point and mean colour")
           ->type_name("SIZE");
+  importCommand->add_flag("--normals", import.normals,
+                          "Also write each point's surface normal, made from its frame's pixel "
+                          "grid and facing the scanner (read frame by frame, without the "
+                          "plug-in)");
   importCommand->add_flag("--merge-frames", import.mergeFrames,
                           "E57: all points as one scan in output coordinates, without a scan "
                           "(pose and grid) for each frame; other formats keep each point's "

@@ -16,6 +16,11 @@ class FlatRigidTransform {
     out[2] = row(2, x, y, z);
   }
 
+  // The rotation alone, for a direction (a surface normal), summed in the same order.
+  void rotate(double x, double y, double z, double out[3]) const {
+    for (int i = 0; i < 3; ++i) out[i] = ((0.0 + r_(i, 0) * x) + r_(i, 1) * y) + r_(i, 2) * z;
+  }
+
  private:
   // An inverse's translation is -(R^T t). Seeing that, GCC turns "+ t" into "- R^T t", which
   // keeps a NaN's sign where TooN's negation flips it; read through a volatile, the values
