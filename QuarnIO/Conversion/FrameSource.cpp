@@ -45,10 +45,8 @@ class FrameSource final : public PointSource {
             frame.pixels.resize(2 * chunk.count);
           }
           if (!frame.colourless.empty()) frame.colourless.resize(chunk.count);
-          if (!frame.normals.empty()) {
-            frame.normals.resize(3 * chunk.count);
-            frame.frameNormals.resize(3 * chunk.count);
-          }
+          if (!frame.normals.empty()) frame.normals.resize(3 * chunk.count);
+          if (!frame.frameNormals.empty()) frame.frameNormals.resize(3 * chunk.count);
           item.count = chunk.leftOut;
         },
         [&](Item& item) {
@@ -85,10 +83,10 @@ class FrameSource final : public PointSource {
     }
     if (frame.colourless.size() == frame.size() && !frame.colourless.empty())
       chunk.colourless = frame.colourless.data();
-    if (frame.normals.size() == frame.points.size() && !frame.normals.empty()) {
+    if (frame.normals.size() == frame.points.size() && !frame.normals.empty())
       chunk.normals = frame.normals.data();
+    if (frame.frameNormals.size() == frame.points.size() && !frame.frameNormals.empty())
       chunk.frameNormals = frame.frameNormals.data();
-    }
     return chunk;
   }
 

@@ -27,8 +27,9 @@ void keepFinite(PointChunk& chunk) {
         std::memcpy(chunk.xyz + 3 * to, chunk.xyz + 3 * from, 3 * sizeof(float));
         std::memcpy(chunk.rgb + 3 * to, chunk.rgb + 3 * from, 3);
         if (chunk.colourless != nullptr) chunk.colourless[to] = chunk.colourless[from];
-        if (chunk.normals != nullptr) {
+        if (chunk.normals != nullptr)
           std::memcpy(chunk.normals + 3 * to, chunk.normals + 3 * from, 3 * sizeof(float));
+        if (chunk.frameNormals != nullptr) {
           std::memcpy(chunk.frameNormals + 3 * to, chunk.frameNormals + 3 * from,
                       3 * sizeof(float));
         }

@@ -83,7 +83,6 @@ std::string LasRecords::header(std::uint64_t count, std::uint8_t format, std::ui
 
 void LasRecords::build(const PointBlock& block, std::size_t start, std::size_t end,
                        unsigned char* out) {
-  if (start >= end) return;
   if (!placed_) place(block);
   // What every record of the block shares, bytes 12 to 29: intensity, flags, classification,
   // user data and scan angle 0 but return 1 of 1; the frame as source and time. Built once, in

@@ -163,7 +163,7 @@ void FrameReader::read(int f, Frame& frame) {
   frame.pose = header.pose;
 
   const auto pixels = static_cast<std::uint64_t>(framePixels(header.sizeX, header.sizeY));
-  if (keepMeasured_ || makeNormals_) {
+  if (keepMeasured_) {
     FrameSink<true> sink(frame, pixels, keepUncoloured_);
     gatherFramePixels(session_->sdk(), header.sizeX, header.sizeY, *frameToGlobal, globalToOutput_,
                       sink);
@@ -187,23 +187,37 @@ void FrameReader::read(int f, Frame& frame) {
   frame.normals.clear();
   frame.frameNormals.clear();
   if (!makeNormals_) return;
-  const FlatRigidTransform frameToGlobal = *frameToGlobalTransform(frame.pose);  // read() checked it
+  const FlatRigidTransform frameToGlobal =
+      *frameToGlobalTransform(frame.pose);  // read() checked it
   const int sizeX = std::max(frame.sizeX, 0), sizeY = std::max(frame.sizeY, 0);
-  grid_.sizeX = sizeX;
-  grid_.sizeY = sizeY;
-  grid_.xyz.resize(3 * static_cast<std::size_t>(framePixels(sizeX, sizeY)));
-  float* cell = grid_.xyz.data();
-  for (int x = 0; x < sizeX; ++x) {
-    for (int y = 0; y < sizeY; ++y, cell += 3) {
-      if (session_->sdk().getCartesianAtPixel(x, y, cell[0], cell[1], cell[2]) != 0)
-        cell[0] = cell[1] = cell[2] = std::numeric_limits<float>::quiet_NaN();
-    }
-  }
   const std::size_t n = frame.size();
   frame.normals.resize(3 * n);
-  frame.frameNormals.resize(3 * n);
-  gridNormals(grid_, frame.pixels.data(), n, frameToGlobal, globalToOutput_,
-              frame.frameNormals.data(), frame.normals.data());
+  if (keepMeasured_) frame.frameNormals.resize(3 * n);  // beside the measured points
+  double toGlobal[9], toOutput[9];
+  frameToGlobal.rotationRows(toGlobal);
+  globalToOutput_.rotationRows(toOutput);
+  normals_.begin(sizeY, toGlobal, toOutput, keepMeasured_ ? frame.frameNormals.data() : nullptr,
+                 frame.normals.data());
+  // The frame's points come from the pixels with a point and a colour (or without one, where
+  // kept), x outer, y inner, as the columns are walked here; a pixel without a colour is a
+  // sample of its surface all the same.
+  DotProductAPI& sdk = session_->sdk();
+  std::size_t kept = 0;
+  for (int x = 0; x < sizeX && sizeY > 0; ++x) {  // a frame of empty columns has no pixels
+    float* cell = normals_.column();
+    for (int y = 0; y < sizeY; ++y, cell += 3) {
+      if (sdk.getCartesianAtPixel(x, y, cell[0], cell[1], cell[2]) != 0) {
+        cell[0] = cell[1] = cell[2] = std::numeric_limits<float>::quiet_NaN();
+        continue;
+      }
+      unsigned char c0, c1, c2;
+      if (!keepUncoloured_ && sdk.getColourAtPixel(x, y, c0, c1, c2) != 0) continue;
+      if (++kept > n) throw ScanError("the scan changed while it was read");
+      normals_.keep(y);
+    }
+    normals_.next();
+  }
+  if (normals_.finish() != n) throw ScanError("the scan changed while it was read");
 }
 
 namespace {

@@ -66,8 +66,8 @@ struct Frame {
   std::vector<std::uint8_t, UninitialisedAllocator<std::uint8_t>> colourless;
   std::uint64_t uncoloured = 0;  // pixels with a point but no colour, kept or not
   // Where the reader makes them: each point's unit surface normal from the frame's grid
-  // (GridNormals.h), in output coordinates and in the frame's own; (0, 0, 0) where the grid
-  // gives none.
+  // (GridNormals.h), in output coordinates, and where it keeps the measured points, in the
+  // frame's own; (0, 0, 0) where the grid gives none.
   std::vector<float, UninitialisedAllocator<float>> normals;
   std::vector<float, UninitialisedAllocator<float>> frameNormals;
 
@@ -96,8 +96,7 @@ class FrameReader {
   void keepMeasured(bool keep) { keepMeasured_ = keep; }
   // read() also keeps the pixels with a point but no colour (and countPoints() counts them).
   void keepUncoloured(bool keep) { keepUncoloured_ = keep; }
-  // read() also makes each point's normal (and fills the measured points and pixels, which
-  // it makes them from).
+  // read() also makes each point's normal.
   void makeNormals(bool make) { makeNormals_ = make; }
   // The scan's raw pose values and T_g_r, the rigid transform the plug-in makes of them.
   const PoseArray& globalPose() const { return globalPose_; }
@@ -135,7 +134,7 @@ class FrameReader {
   bool keepMeasured_ = false;
   bool keepUncoloured_ = false;
   bool makeNormals_ = false;
-  PointGrid grid_;  // the frame's measured points, where normals are made
+  GridNormals normals_;  // where normals are made: its columns' storage, reused
   PoseArray globalPose_{};
   TooN::SE3<double> globalTransform_;
   FlatRigidTransform globalToOutput_;

@@ -16,9 +16,11 @@ class FlatRigidTransform {
     out[2] = row(2, x, y, z);
   }
 
-  // The rotation alone, for a direction (a surface normal), summed in the same order.
-  void rotate(double x, double y, double z, double out[3]) const {
-    for (int i = 0; i < 3; ++i) out[i] = ((0.0 + r_(i, 0) * x) + r_(i, 1) * y) + r_(i, 2) * z;
+  // The rotation's rows, r[3i..3i+2] row i: to turn a direction (a surface normal) as apply()
+  // turns a point, each row summed as ((0 + r0 x) + r1 y) + r2 z, without the translation.
+  void rotationRows(double r[9]) const {
+    for (int i = 0; i < 3; ++i)
+      for (int j = 0; j < 3; ++j) r[3 * i + j] = r_(i, j);
   }
 
  private:
