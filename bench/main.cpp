@@ -111,7 +111,8 @@ int run(const tool::SampleOptions& size, int runs, const std::string& dataDir,
       {"las", files.ply + ".streamed.las", {}, {}, 0},
       {"laz", files.ply + ".streamed.laz", {}, {}, 0},
       {"voxel", files.ply + ".voxel.ply", {"--stream", "--voxel", "0.05"}, {}, 0},
-      {"normals", files.ply + ".normals.ply", {"--normals"}, {}, 0}};
+      {"normals", files.ply + ".normals.ply", {"--normals"}, {}, 0},
+      {"copc", files.ply + ".streamed.copc.laz", {}, {}, 0}};
   std::vector<Best> touch(std::size(kTouchMethods));
   ImportResult imported;
   for (int r = 0; r < runs; ++r) {
@@ -223,6 +224,10 @@ int run(const tool::SampleOptions& size, int runs, const std::string& dataDir,
   printLine("laz_bytes_per_point", static_cast<double>(laz.bytes) / points, 2);
   printLine("ratio_laz_vs_las_bytes",
             static_cast<double>(laz.bytes) / static_cast<double>(las.bytes), 3);
+  // COPC against the LAZ whose chunks it reorders into an octree.
+  const FrameFormat& copc = frameFormats[std::size(frameFormats) - 1];
+  printLine("ratio_copc_vs_laz_stream", copc.seconds.seconds / laz.seconds.seconds, 3);
+  printLine("copc_points_per_second", points / copc.seconds.seconds, 0);
 #if defined(QUARN_BENCH_PYTHON)
   std::cerr << "bench: python s " << runsText(python) << '\n';
   printLine("python_read_ns_per_pixel", python.seconds * perPixel, 2);

@@ -1,9 +1,11 @@
 #include "PointFormat.h"
 
 #include <cctype>
+#include <cstring>
 #include <filesystem>
 #include <stdexcept>
 
+#include "CopcWriter.h"
 #include "PointWriter.h"
 
 namespace quarn {
@@ -33,18 +35,38 @@ const PointFormat kFormats[] = {
     {".e57", "E57", false, true, true, true, makeE57Writer},
     {".las", "LAS", true, true, true, false, makeLasWriter},
     {".laz", "LAZ", true, true, true, false, makeLazWriter},
+    {".copc.laz", "COPC", true, true, true, false, makeCopcWriter},
 };
+
+// The name --format takes: the extension's first part ("copc" for ".copc.laz").
+std::string formatName(const PointFormat& format) {
+  const std::string extension = format.extension + 1;
+  return extension.substr(0, extension.find('.'));
+}
+
+// The format of the longest known extension `path`'s name ends in ("x.copc.laz" is COPC, not
+// LAZ), in any case; none for a name without an extension.
+const PointFormat* knownFormat(const std::string& path) {
+  if (extensionOf(path).empty()) return nullptr;
+  const std::string name = lowerCase(std::filesystem::u8path(path).filename().u8string());
+  const PointFormat* found = nullptr;
+  for (const PointFormat& format : kFormats) {
+    const std::size_t size = std::strlen(format.extension);
+    if (name.size() > size && name.compare(name.size() - size, size, format.extension) == 0 &&
+        (found == nullptr || size > std::strlen(found->extension)))
+      found = &format;
+  }
+  return found;
+}
 
 }  // namespace
 
 const PointFormat& pointFormatOf(const std::string& path) {
-  const std::string extension = lowerCase(extensionOf(path));
-  if (extension.empty()) return kFormats[0];
+  if (extensionOf(path).empty()) return kFormats[0];
+  if (const PointFormat* format = knownFormat(path)) return *format;
   std::string known;
-  for (const PointFormat& format : kFormats) {
-    if (extension == format.extension) return format;
+  for (const PointFormat& format : kFormats)
     known += (known.empty() ? "" : ", ") + std::string(format.extension);
-  }
   throw unknownFormat(path, known);
 }
 
@@ -52,14 +74,11 @@ const PointFormat& pointFormatOf(const std::string& path, const std::string& nam
                                  const std::string& option) {
   if (name.empty()) return pointFormatOf(path);
   for (const PointFormat& format : kFormats) {
-    if (lowerCase(name) != format.extension + 1) continue;
+    if (lowerCase(name) != formatName(format)) continue;
     // Only a known extension of another format contradicts the name: "points.dat" is anything.
-    const std::string extension = lowerCase(extensionOf(path));
-    for (const PointFormat& other : kFormats) {
-      if (extension == other.extension && &other != &format) {
-        throw std::invalid_argument(option + " " + name + ", but " + path + " names " + other.name);
-      }
-    }
+    const PointFormat* other = knownFormat(path);
+    if (other != nullptr && other != &format)
+      throw std::invalid_argument(option + " " + name + ", but " + path + " names " + other->name);
     return format;
   }
   throw std::invalid_argument(option + ": unknown format '" + name + "' (known: " + [] {
@@ -71,7 +90,7 @@ const PointFormat& pointFormatOf(const std::string& path, const std::string& nam
 
 std::vector<std::string> pointFormatNames() {
   std::vector<std::string> names;
-  for (const PointFormat& format : kFormats) names.emplace_back(format.extension + 1);
+  for (const PointFormat& format : kFormats) names.push_back(formatName(format));
   return names;
 }
 

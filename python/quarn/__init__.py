@@ -191,9 +191,9 @@ def trajectory(path):
 def convert(scan, output, preview=None, stream=None, plugin=None, format=None,
             keep_uncoloured=False, voxel=None, merge_frames=False, normals=False):
     """Converts the scan at `scan` to the point file `output` as `quarn import` does, byte for
-    byte: PLY, PCD, XYZ, E57, LAS or LAZ by its extension or by `format` ("ply", "pcd", "xyz",
-    "e57", "las", "laz"; for "-" and names of any other extension), and a PNG picture at
-    `preview` when given.
+    byte: PLY, PCD, XYZ, E57, LAS, LAZ or COPC by its extension or by `format` ("ply", "pcd",
+    "xyz", "e57", "las", "laz", "copc"; for "-" and names of any other extension), and a PNG
+    picture at `preview` when given.
 
     stream=None reads the scan through the plug-in (by default default_plugin()), or frame by
     frame when that does not fit in memory; True always frame by frame, False always through

@@ -8,7 +8,7 @@ import numpy as np, pytest
 TOOL = os.environ["QUARN_TOOL"]
 NS = "{http://www.astm.org/COMMIT/E57/2010-e57-v1.0}"
 PIXEL = np.dtype([("xyz", "<f4", 3), ("flags", "u1"), ("rgb", "u1", 3)])
-NPM = pathlib.Path(__file__).parents[2] / "build/npm"
+NPM = pathlib.Path(os.environ["QUARN_TOOL"]).parents[1] / "npm"  # beside the build's bin/
 TABLE = np.array([functools.reduce(lambda c, _: c >> 1 ^ (0x82F63B78 & -(c & 1)), range(8), i)
                   for i in range(256)], np.uint32)
 

@@ -183,12 +183,13 @@ int main(int argc, char** argv) {
   CLI::App* importCommand = app.add_subcommand(
       "import",
       "Read a scan through the plug-in as a host does and write its points (.ply, .pcd, .xyz, "
-      ".e57, .las, .laz)");
+      ".e57, .las, .laz, .copc.laz)");
   importCommand->add_option("scan", import.scan, "The scan file")->required();
   importCommand
       ->add_option("-o,--output", import.output,
                    "The point file to write, its format by extension: .ply, .pcd, .xyz, .e57, "
-                   ".las, .laz; - for standard output (PLY unless --format says otherwise)")
+                   ".las, .laz, .copc.laz; - for standard output (PLY unless --format says "
+                   "otherwise)")
       ->required()
       ->check(kFileName);
   importCommand
