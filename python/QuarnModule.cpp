@@ -305,8 +305,7 @@ py::array trajectory(const std::string& path) {
 // muted; the report comes back as a dict.
 py::dict convert(const std::string& scan, const std::string& output, const std::string& preview,
                  const std::string& plugin, bool pluginNamed, int read, const std::string& format,
-                 bool keepUncoloured, std::optional<double> voxel, bool mergeFrames,
-                 bool normals) {
+                 bool keepUncoloured, std::optional<double> voxel, bool mergeFrames, bool normals) {
   for (const std::string* path : {&scan, &output, &preview, &plugin}) checkPath(*path);
   quarn::ConversionRequest request;
   request.scan = scan;

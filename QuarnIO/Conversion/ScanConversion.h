@@ -75,9 +75,9 @@ struct ConversionReport {
   bool keptUncoloured = false;
   int scans = 0;  // the scans of their own a frame-keeping format wrote (E57's data3D)
   std::uint64_t withoutNormal = 0;  // points written with normals (0, 0, 0): the grid gave none
-  std::optional<double> voxel;    // the cells' size, where the points were thinned
-  std::uint64_t voxelPoints = 0;  // the points that went into the cells
-  PointBounds bounds;             // of the points written
+  std::optional<double> voxel;      // the cells' size, where the points were thinned
+  std::uint64_t voxelPoints = 0;    // the points that went into the cells
+  PointBounds bounds;               // of the points written
   bool frameByFrame = false;
   double readSeconds = 0, writeSeconds = 0, previewSeconds = 0;
 };

@@ -59,8 +59,8 @@ class VoxelGrid {
   bool normals_ = false;      // and with normals
   std::vector<Cell> cells_;
   std::vector<std::uint64_t> slots_;  // open addressing: a cell's index + 1, 0 for a free slot
-  std::int64_t lastKey_[3];  // set with the first cell
-  std::size_t last_ = 0;  // the cell of lastKey_, once there are cells
+  std::int64_t lastKey_[3];           // set with the first cell
+  std::size_t last_ = 0;              // the cell of lastKey_, once there are cells
 };
 
 }  // namespace quarn

@@ -31,7 +31,20 @@ using e57::PagedStream;
 using e57::putLittle;
 
 // A scan's fields, one bytestream each, in this order where the scan has them.
-enum class Field { x, y, z, red, green, blue, colourInvalid, row, column, normalX, normalY, normalZ };
+enum class Field {
+  x,
+  y,
+  z,
+  red,
+  green,
+  blue,
+  colourInvalid,
+  row,
+  column,
+  normalX,
+  normalY,
+  normalZ
+};
 constexpr std::size_t kMaxPacket = 1 << 16;
 
 std::uint32_t floatBits(float value) {
@@ -164,8 +177,7 @@ struct Section {
 
 class E57Writer final : public PointWriter {
  public:
-  E57Writer(std::ostream& out, std::uint64_t count, std::uint64_t pixels,
-            bool normals)
+  E57Writer(std::ostream& out, std::uint64_t count, std::uint64_t pixels, bool normals)
       : PointWriter(out, count, pixels, normals), pages_(out) {
     pages_.hold(48);  // the file header's place
   }
@@ -386,7 +398,8 @@ class E57Writer final : public PointWriter {
     pages_.write(
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
         "<e57Root type=\"Structure\" xmlns=\"http://www.astm.org/COMMIT/E57/2010-e57-v1.0\"" +
-        std::string(normals() ? " xmlns:nor=\"http://www.libe57.org/E57_NOR_surface_normals.txt\"" : "") +
+        std::string(normals() ? " xmlns:nor=\"http://www.libe57.org/E57_NOR_surface_normals.txt\""
+                              : "") +
         ">\n"
         "<formatName type=\"String\"><![CDATA[ASTM E57 3D Imaging Data File]]></formatName>\n"
         "<guid type=\"String\"><![CDATA[" +

@@ -38,8 +38,8 @@ class LasRecords {
   // The ExtraBytes record that describes the normals, whole; "" without them.
   std::string extraBytesRecord() const;
   // The records of `block`'s points [start, end) (start < end) at `out`, recordSize() bytes
-  // each, folded into the bounds. The first block with points fixes the offset. Throws PointFormatError for a point
-  // farther from it than LAS holds at 0.1 mm.
+  // each, folded into the bounds. The first block with points fixes the offset. Throws
+  // PointFormatError for a point farther from it than LAS holds at 0.1 mm.
   void build(const PointBlock& block, std::size_t start, std::size_t end, unsigned char* out);
   // The header for `count` points: `format` is the point-format byte (7; LAZ sets its top bit),
   // followed by `vlrs` records of `vlrBytes` bytes in all before the points.

@@ -15,8 +15,7 @@ constexpr std::size_t kChunk = 1 << 12;  // records per write: 147 KB, which sta
 
 class LasWriter final : public PointWriter {
  public:
-  LasWriter(std::ostream& out, std::uint64_t count, std::uint64_t pixels,
-            bool normals)
+  LasWriter(std::ostream& out, std::uint64_t count, std::uint64_t pixels, bool normals)
       : PointWriter(out, count, pixels, normals), records_(normals) {}
 
  private:

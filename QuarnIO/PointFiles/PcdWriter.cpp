@@ -18,8 +18,7 @@ void putLittleEndian(std::vector<unsigned char>& out, std::uint32_t bits) {
 
 class PcdWriter final : public PointWriter {
  public:
-  PcdWriter(std::ostream& out, std::uint64_t count, std::uint64_t pixels,
-            bool normals)
+  PcdWriter(std::ostream& out, std::uint64_t count, std::uint64_t pixels, bool normals)
       : PointWriter(out, count, pixels, normals) {}
 
  private:
@@ -33,8 +32,7 @@ class PcdWriter final : public PointWriter {
            "FIELDS x y z rgb" +
            (n ? " normal_x normal_y normal_z" : "") + "\nSIZE 4 4 4 4" + (n ? " 4 4 4" : "") +
            "\nTYPE F F F F" + (n ? " F F F" : "") + "\nCOUNT 1 1 1 1" + (n ? " 1 1 1" : "") +
-           "\nWIDTH " +
-           std::to_string(count) + "\nHEIGHT 1\nVIEWPOINT 0 0 0 1 0 0 0\nPOINTS " +
+           "\nWIDTH " + std::to_string(count) + "\nHEIGHT 1\nVIEWPOINT 0 0 0 1 0 0 0\nPOINTS " +
            std::to_string(count) + "\nDATA binary\n";
   }
 

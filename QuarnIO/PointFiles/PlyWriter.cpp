@@ -19,8 +19,7 @@ constexpr std::size_t kChunk = 1 << 16;  // vertices per write
 
 class PlyWriter final : public PointWriter {
  public:
-  PlyWriter(std::ostream& out, std::uint64_t count, std::uint64_t pixels,
-            bool normals)
+  PlyWriter(std::ostream& out, std::uint64_t count, std::uint64_t pixels, bool normals)
       : PointWriter(out, count, pixels, normals) {}
 
  private:

@@ -12,8 +12,7 @@ namespace {
 
 class XyzWriter final : public PointWriter {
  public:
-  XyzWriter(std::ostream& out, std::uint64_t count, std::uint64_t pixels,
-            bool normals)
+  XyzWriter(std::ostream& out, std::uint64_t count, std::uint64_t pixels, bool normals)
       : PointWriter(out, count, pixels, normals) {}
 
  private:
