@@ -43,7 +43,11 @@ ToolRun runTool(const std::vector<std::string>& arguments, const std::filesystem
   for (const std::string& argument : arguments) command += " \"" + argument + "\"";
   command += " > \"" + out.string() + "\" 2> \"" + err.string() + "\"";
 #if defined(_WIN32)
-  const int exitCode = std::system(("\"" + command + "\"").c_str());  // cmd strips one pair
+  // cmd strips one pair. Under Wine the shell now and then fails to start (-1, nothing run):
+  // that is tried again, never a run of quarn's.
+  int exitCode = -1;
+  for (int attempt = 0; attempt < 3 && exitCode == -1; ++attempt)
+    exitCode = std::system(("\"" + command + "\"").c_str());
 #else
   const int status = std::system(command.c_str());
   const int exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;

@@ -40,15 +40,20 @@ def read_e57(path):
                   for f in points.find(NS + "prototype")]
         kind, length, at_data, at_index = struct.unpack_from("<B7xQQQ", data, at)
         assert kind == 1 and at_index == 0 and at % 8 == 0 and logical(at_data) == at + 32
-        streams, at, end = [b""] * len(fields), at + 32, at + length
+        streams, at, end, records = [b""] * len(fields), at + 32, at + length, []
         while at < end:  # data packets only: no index
             kind, flags, size, n = struct.unpack_from("<BBHH", data, at)
             assert (kind, flags, n, (size + 1) % 4) == (1, 0, len(fields), 0)
             start = at + 6 + 2 * n
             for k, used in enumerate(struct.unpack_from(f"<{n}H", data, at + 6)):
                 streams[k], start = streams[k] + data[start:start + used], start + used
+            records.append(struct.unpack_from("<H", data, at + 6)[0] // 4)  # cartesianX: 4 bytes a record
             at += size + 1
         assert at == end and streams[0]
+        # Every packet but the last as full as 64 KiB allows, in whole runs of 64 records.
+        bits = sum(32 if precision == "single" else maximum.bit_length() for _, precision, maximum in fields)
+        assert all(r == records[0] and r % 64 == 0 for r in records[:-1])
+        assert len(records) == 1 or 6 + 2 * len(fields) + 3 + (records[0] + 64) * bits / 8 > 1 << 16
         values = {}
         for (name, precision, maximum), stream in zip(fields, streams):
             bits = np.unpackbits(np.frombuffer(stream, np.uint8), bitorder="little")  # least first
