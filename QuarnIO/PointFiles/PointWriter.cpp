@@ -31,8 +31,8 @@ void PointWriter::write(const float* xyz, const std::uint8_t* rgb, std::size_t c
 void PointWriter::write(const PointBlock& block) {
   if (block.count > std::min(count_, pixels_) - written_)
     throw std::logic_error("more points than announced");
-  if (normals_ && block.count > 0 && block.normals == nullptr)
-    throw std::logic_error("a block without the normals the writer was asked for");
+  if (block.count > 0 && normals_ != (block.normals != nullptr))
+    throw std::logic_error("a block whose normals are not what the writer was asked for");
   put(block);
   written_ += block.count;
 }
