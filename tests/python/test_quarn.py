@@ -362,6 +362,11 @@ def test_voxel_means_of_the_sample_are_numpys(d, tmp_path):
         said = subprocess.run([os.environ["QUARN_TOOL"], "import", d / "s.scan", "-o", tmp_path / "c.ply", "--voxel",
                                "0.1", *["--keep-uncoloured"][:keep]], capture_output=True, text=True).stdout
         assert f"\n        one for each 0.1 m cell of {len(s.points)} points\n" in said, said
+        # Counted first for a pipe: the cells are one chunk of their count.
+        run, fifo = through_fifo(tmp_path / f"v{keep}.pcd", [os.environ["QUARN_TOOL"], "import", d / "s.scan", "-o",
+                                                            tmp_path / f"v{keep}.pcd", "--voxel", "0.1", *["--keep-uncoloured"][:keep]])
+        quarn.convert(d / "s.scan", tmp_path / "v.pcd", keep_uncoloured=keep, voxel=0.1)
+        assert run.returncode == 0 and fifo == (tmp_path / "v.pcd").read_bytes(), run.stderr
         assert all(same(a, b) for a, b in zip(read_ply((tmp_path / "v.ply").read_bytes()), want))
 
 
