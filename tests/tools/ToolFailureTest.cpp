@@ -89,6 +89,8 @@ TEST(ToolFailure, OneLineExitCodeAndNoFileLeft) {
       {{"import", goodScan, "-o", out, "--plugin", QUARN_SDK_PATH}, 1, "lacks readDotProduct or readDotProductNumberOfScans"},
       {{"import", goodScan, "-o", nowhere + "/out.ply"}, 1, "cannot write " + nowhere + "/out.ply: No such file or directory"},
       {{"import", goodScan, "-o", dir.path().string()}, 1, "cannot write " + dir.path().string() + ": Is a directory"},
+      // Not descriptor 1: the kernel names descriptors without a leading zero.
+      {{"import", goodScan, "-o", "/dev/fd/01"}, 1, "cannot write /dev/fd/01: "},
       // The picture cannot be written, so the PLY is not written either.
       {{"import", goodScan, "-o", out, "--preview", nowhere + "/out.png"}, 1, "cannot write " + nowhere + "/out.png"},
       {{"sample", "-o", nowhere + "/out.scan", "--frames", "1"}, 1, "cannot write " + nowhere + "/out.scan: No such file"},
