@@ -146,6 +146,7 @@ def test_each_frame_with_points_a_scan_of_its_measured_points(d, name):
         r = (w * w - u @ u) * np.eye(3) + 2 * np.outer(u, u) + 2 * w * np.cross(np.eye(3), u)
         t = np.array([number(scan, "pose/translation/" + k) for k in "xyz"])
         assert w >= 0 and np.abs(r - poses[i][:3, :3]).max() < 1e-15 and np.array_equal(t, poses[i][:3, 3])
+        assert next(v for v in (w, x, y, z) if v != 0) > 0  # one of q and -q: the first non-zero positive
         assert within(frame["xyz"], xyz.astype(np.float64) @ r.T + t, t_scan, xyz)
         at += len(frame)
     assert at == len(ply)
