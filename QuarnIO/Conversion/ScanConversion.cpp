@@ -42,6 +42,12 @@ void keepFinite(PointChunk& chunk) {
   chunk.count = kept;
 }
 
+// Merged, a format that makes each frame a scan of its own (E57) gets the points without their
+// frames' structure; formats that keep each point's frame (LAS) are not changed by it.
+bool mergesFrames(const ConversionRequest& request, const PointFormat& format) {
+  return request.mergeFrames && format.keepsMeasured;
+}
+
 // The outputs, opened: unwritable ones fail here, before the read.
 struct Outputs {
   Outputs(const ConversionRequest& request, const PointFormat& format)
@@ -88,8 +94,7 @@ ConversionReport convertPoints(PointSource& input, const ConversionRequest& requ
     cells = grid.takeCells(input);
   }
   PointSource& source = cells ? *cells : input;
-  // Merged, a format that makes each frame a scan of its own gets the points without frames.
-  const bool merged = request.mergeFrames && format.keepsMeasured;
+  const bool merged = mergesFrames(request, format);
 
   std::vector<std::uint64_t> counts;  // each chunk's points, when counted first
   std::uint64_t total = 0;
@@ -193,8 +198,7 @@ ConversionReport convertScan(const ConversionRequest& request, std::ostream* log
   }
   // Thinned or merged, a format's points keep no frame's structure: any source will do. (A
   // format that keeps each point's frame still needs the frames, merged or not.)
-  const bool keepsFrames =
-      format.keepsFrames && !request.voxel && !(request.mergeFrames && format.keepsMeasured);
+  const bool keepsFrames = format.keepsFrames && !request.voxel && !mergesFrames(request, format);
   if (request.pluginNamed) {  // named for a read that would not load it
     if (request.read == ConversionRequest::Read::frames)
       throw std::invalid_argument(option("plugin") + ": " + option("stream") + " reads" +
