@@ -191,8 +191,17 @@ void FrameReader::read(int f, Frame& frame) {
       *frameToGlobalTransform(frame.pose);  // read() checked it
   const int sizeX = std::max(frame.sizeX, 0), sizeY = std::max(frame.sizeY, 0);
   const std::size_t n = frame.size();
+  // Room for the frame's pixels, or twice its points where that is less: the frames of a scan
+  // differ by a few points, and a vector grown to each larger frame's size exactly would take
+  // fresh pages from the system for most frames.
+  const auto room = static_cast<std::size_t>(
+      3 * std::min<std::uint64_t>(static_cast<std::uint64_t>(framePixels(sizeX, sizeY)), 2 * n));
+  frame.normals.reserve(room);
   frame.normals.resize(3 * n);
-  if (keepMeasured_) frame.frameNormals.resize(3 * n);  // beside the measured points
+  if (keepMeasured_) {  // beside the measured points
+    frame.frameNormals.reserve(room);
+    frame.frameNormals.resize(3 * n);
+  }
   double toGlobal[9], toOutput[9];
   frameToGlobal.rotationRows(toGlobal);
   globalToOutput_.rotationRows(toOutput);
@@ -202,20 +211,24 @@ void FrameReader::read(int f, Frame& frame) {
   // kept), x outer, y inner, as the columns are walked here; a pixel without a colour is a
   // sample of its surface all the same.
   DotProductAPI& sdk = session_->sdk();
+  const bool keepUncoloured = keepUncoloured_;
   std::size_t kept = 0;
   for (int x = 0; x < sizeX && sizeY > 0; ++x) {  // a frame of empty columns has no pixels
-    float* cell = normals_.column();
-    for (int y = 0; y < sizeY; ++y, cell += 3) {
-      if (sdk.getCartesianAtPixel(x, y, cell[0], cell[1], cell[2]) != 0) {
-        cell[0] = cell[1] = cell[2] = std::numeric_limits<float>::quiet_NaN();
+    float *px = normals_.column(0), *py = normals_.column(1), *pz = normals_.column(2);
+    int* keptY = normals_.keptColumn();
+    std::size_t keptHere = 0;
+    for (int y = 0; y < sizeY; ++y) {
+      if (sdk.getCartesianAtPixel(x, y, px[y], py[y], pz[y]) != 0) {
+        px[y] = py[y] = pz[y] = std::numeric_limits<float>::quiet_NaN();
         continue;
       }
       unsigned char c0, c1, c2;
-      if (!keepUncoloured_ && sdk.getColourAtPixel(x, y, c0, c1, c2) != 0) continue;
-      if (++kept > n) throw ScanError("the scan changed while it was read");
-      normals_.keep(y);
+      if (!keepUncoloured && sdk.getColourAtPixel(x, y, c0, c1, c2) != 0) continue;
+      keptY[keptHere++] = y;
     }
-    normals_.next();
+    kept += keptHere;
+    if (kept > n) throw ScanError("the scan changed while it was read");
+    normals_.next(keptHere);
   }
   if (normals_.finish() != n) throw ScanError("the scan changed while it was read");
 }

@@ -1,6 +1,10 @@
 #include "GridNormals.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
 
 namespace quarn {
 
@@ -11,9 +15,82 @@ namespace {
 constexpr float kNearSquared = static_cast<float>((1 - kDepthJump) * (1 - kDepthJump));
 constexpr float kFarSquared = static_cast<float>((1 + kDepthJump) * (1 + kDepthJump));
 
-// ((0 + r0 x) + r1 y) + r2 z for each row, as a point is turned.
-void turn(const double r[9], double x, double y, double z, double out[3]) {
-  for (int i = 0; i < 3; ++i) out[i] = ((0.0 + r[3 * i] * x) + r[3 * i + 1] * y) + r[3 * i + 2] * z;
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+constexpr float kLargest = std::numeric_limits<float>::max();
+
+// The difference across a pixel at `at` from `before` to `after`: central where both
+// neighbours are on its surface, one sided where one is, 0 where neither is. Chosen by the
+// bits, so that the compiler need not branch to spare the loads it would not use.
+float across(bool hasAfter, bool hasBefore, float after, float at, float before) {
+  const auto bits = [](float value) {
+    std::uint32_t b;
+    std::memcpy(&b, &value, sizeof b);
+    return b;
+  };
+  const std::uint32_t takeAfter = 0u - static_cast<std::uint32_t>(hasAfter),
+                      takeBefore = 0u - static_cast<std::uint32_t>(hasBefore);
+  const std::uint32_t to = (bits(after) & takeAfter) | (bits(at) & ~takeAfter),
+                      from = (bits(before) & takeBefore) | (bits(at) & ~takeBefore);
+  float a, b;
+  std::memcpy(&a, &to, sizeof a);
+  std::memcpy(&b, &from, sizeof b);
+  return a - b;
+}
+
+// A column's lanes: x, y, z and squared distance of each pixel, NaN beyond its ends.
+struct Column {
+  const float *x, *y, *z, *depth;
+};
+
+// The normals of pixels [0, n) of column `here` between columns `left` and `right`: in the
+// frame's coordinates to own, turned into output coordinates by the rotation `m` to moved. Every
+// pixel is worked through the same operations, its neighbours chosen by selection, not by a
+// branch, so that the compiler makes four at a time; where a pixel has no normal, what was
+// worked out is dropped for (0, 0, 0). The outputs are the only memory written.
+void columnNormals(std::size_t n, const Column& left, const Column& here, const Column& right,
+                   const float (&m)[9], float* __restrict ownX, float* __restrict ownY,
+                   float* __restrict ownZ, float* __restrict movedX, float* __restrict movedY,
+                   float* __restrict movedZ) {
+  for (std::size_t i = 0; i < n; ++i) {
+    const float depth = here.depth[i];
+    const float near = kNearSquared * depth, far = kFarSquared * depth;
+    // On the pixel's surface: within the depth jump. A pixel without a point (NaN), or
+    // beyond the grid, fails both comparisons.
+    const auto on = [&](float d) { return (d >= near) & (d <= far); };
+    const bool hasL = on(left.depth[i]), hasR = on(right.depth[i]);
+    const bool hasU = on(here.depth[i - 1]), hasD = on(here.depth[i + 1]);
+    // The differences across the pixel along x (u) and along y (v), in single precision as
+    // the points are: neighbours millimetres apart at metres keep about 17 of their bits.
+    const float px = here.x[i], py = here.y[i], pz = here.z[i];
+    const float lx = left.x[i], ly = left.y[i], lz = left.z[i];
+    const float rx = right.x[i], ry = right.y[i], rz = right.z[i];
+    const float ux = here.x[i - 1], uy = here.y[i - 1], uz = here.z[i - 1];
+    const float dx = here.x[i + 1], dy = here.y[i + 1], dz = here.z[i + 1];
+    const float u0 = across(hasR, hasL, rx, px, lx), u1 = across(hasR, hasL, ry, py, ly),
+                u2 = across(hasR, hasL, rz, pz, lz);
+    const float v0 = across(hasD, hasU, dx, px, ux), v1 = across(hasD, hasU, dy, py, uy),
+                v2 = across(hasD, hasU, dz, pz, uz);
+    const float n0 = u1 * v2 - u2 * v1, n1 = u2 * v0 - u0 * v2, n2 = u0 * v1 - u1 * v0;
+    const float squared = n0 * n0 + n1 * n1 + n2 * n2;
+    // Both directions have a neighbour, the point's distance can be squared, and the
+    // differences are neither parallel nor too large to square. NaN fails every test.
+    const bool has =
+        (hasL | hasR) & (hasU | hasD) & (depth <= kLargest) & (squared > 0) & (squared <= kLargest);
+    // Towards the scanner: against the ray from the origin to the point.
+    const float facing = n0 * px + n1 * py + n2 * pz > 0 ? -1.0f : 1.0f;
+    const float scale = facing / std::sqrt(has ? squared : 1.0f);
+    const float a = n0 * scale, b = n1 * scale, c = n2 * scale;
+    ownX[i] = has ? a : 0.0f;
+    ownY[i] = has ? b : 0.0f;
+    ownZ[i] = has ? c : 0.0f;
+    // Turned into output coordinates, each row summed as a point's are.
+    const float r0 = ((0.0f + m[0] * a) + m[1] * b) + m[2] * c;
+    const float r1 = ((0.0f + m[3] * a) + m[4] * b) + m[5] * c;
+    const float r2 = ((0.0f + m[6] * a) + m[7] * b) + m[8] * c;
+    movedX[i] = has ? r0 : 0.0f;
+    movedY[i] = has ? r1 : 0.0f;
+    movedZ[i] = has ? r2 : 0.0f;
+  }
 }
 
 }  // namespace
@@ -21,30 +98,34 @@ void turn(const double r[9], double x, double y, double z, double out[3]) {
 void GridNormals::begin(int sizeY, const double toGlobal[9], const double toOutput[9],
                         float* frameNormals, float* normals) {
   sizeY_ = sizeY > 0 ? static_cast<std::size_t>(sizeY) : 0;
-  for (int k = 0; k < 9; ++k) {
-    toGlobal_[k] = toGlobal[k];
-    toOutput_[k] = toOutput[k];
+  stride_ = sizeY_ + 2;
+  // The one rotation from the frame's coordinates to output coordinates: the product of the
+  // two a point is moved by, in double, then in single precision as the normals are.
+  for (int i = 0; i < 3; ++i) {
+    for (int j = 0; j < 3; ++j) {
+      double sum = 0;
+      for (int k = 0; k < 3; ++k) sum += toOutput[3 * i + k] * toGlobal[3 * k + j];
+      rotation_[3 * i + j] = static_cast<float>(sum);
+    }
   }
   frameNormals_ = frameNormals;
   normals_ = normals;
   made_ = filling_ = 0;
-  for (int c = 0; c < 3; ++c) {
-    xyz_[c].resize(3 * sizeY_);
-    depths_[c].resize(sizeY_);
-    kept_[c].clear();
-  }
+  grid_.assign(16 * stride_, kNaN);
+  columnNormals_.resize(6 * sizeY_);
+  for (std::vector<int>& kept : kept_) kept.resize(sizeY_);
+  std::fill(keptCount_, keptCount_ + 3, 0);
 }
 
-void GridNormals::next() {
-  // Each pixel's squared distance from the scanner, once: NaN where it has no point, which
-  // fails every comparison.
-  const float* p = xyz_[filling_ % 3].data();
-  float* depth = depths_[filling_ % 3].data();
-  for (std::size_t y = 0; y < sizeY_; ++y, p += 3)
-    depth[y] = p[0] * p[0] + p[1] * p[1] + p[2] * p[2];
+void GridNormals::next(std::size_t kept) {
+  // Each pixel's squared distance from the scanner, once: NaN where it has no point.
+  const std::size_t c = filling_ % 3;
+  keptCount_[c] = std::min(kept, sizeY_);
+  const float *x = lanes(c, 0), *y = lanes(c, 1), *z = lanes(c, 2);
+  float* depth = lanes(c, 3);
+  for (std::size_t i = 0; i < sizeY_; ++i) depth[i] = x[i] * x[i] + y[i] * y[i] + z[i] * z[i];
   if (filling_ > 0) emit(filling_ - 1, filling_ > 1, true);
   ++filling_;
-  kept_[filling_ % 3].clear();
 }
 
 std::size_t GridNormals::finish() {
@@ -53,54 +134,28 @@ std::size_t GridNormals::finish() {
 }
 
 void GridNormals::emit(std::size_t middle, bool hasLeft, bool hasRight) {
-  const float* xyz = xyz_[middle % 3].data();
-  const float* here = depths_[middle % 3].data();
-  const float* left = depths_[(middle + 2) % 3].data();
-  const float* right = depths_[(middle + 1) % 3].data();
-  const float* leftXyz = xyz_[(middle + 2) % 3].data();
-  const float* rightXyz = xyz_[(middle + 1) % 3].data();
-  for (const int at : kept_[middle % 3]) {
-    const std::size_t y = static_cast<std::size_t>(at);
-    float* moved = normals_ + 3 * made_;
-    float* own = frameNormals_ != nullptr ? frameNormals_ + 3 * made_ : nullptr;
-    ++made_;
-    float unit[3] = {0, 0, 0}, out[3] = {0, 0, 0};  // (0, 0, 0) unless the grid gives one
-    const float depth = here[y];
-    const float near = kNearSquared * depth, far = kFarSquared * depth;
-    const auto on = [&](bool inside, const float* depths, std::size_t n) {
-      return inside && depths[n] >= near && depths[n] <= far;
-    };
-    // A pixel whose point is not finite has no neighbour: NaN or infinity fails every test.
-    const bool hasL = on(hasLeft, left, y), hasR = on(hasRight, right, y);
-    const bool hasU = on(y > 0, here, y - 1), hasD = on(y + 1 < sizeY_, here, y + 1);
-    if ((hasL || hasR) && (hasU || hasD) && std::isfinite(depth)) {
-      // The differences across the pixel along x and along y, in single precision as the
-      // points are: neighbours millimetres apart at metres keep about 17 of their bits.
-      const float* p = xyz + 3 * y;
-      const float* u1 = hasR ? rightXyz + 3 * y : p;
-      const float* u0 = hasL ? leftXyz + 3 * y : p;
-      const float* v1 = hasD ? p + 3 : p;
-      const float* v0 = hasU ? p - 3 : p;
-      const float u[3] = {u1[0] - u0[0], u1[1] - u0[1], u1[2] - u0[2]};
-      const float v[3] = {v1[0] - v0[0], v1[1] - v0[1], v1[2] - v0[2]};
-      const float n[3] = {u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2],
-                          u[0] * v[1] - u[1] * v[0]};
-      const float squared = n[0] * n[0] + n[1] * n[1] + n[2] * n[2];
-      if (squared > 0 && std::isfinite(squared)) {
-        // Towards the scanner: against the ray from the origin to the point.
-        const float scale =
-            (n[0] * p[0] + n[1] * p[1] + n[2] * p[2] > 0 ? -1.0f : 1.0f) / std::sqrt(squared);
-        for (int k = 0; k < 3; ++k) unit[k] = n[k] * scale;
-        double q[3], r[3];
-        turn(toGlobal_, unit[0], unit[1], unit[2], q);
-        turn(toOutput_, static_cast<float>(q[0]), static_cast<float>(q[1]),
-             static_cast<float>(q[2]), r);
-        for (int k = 0; k < 3; ++k) out[k] = static_cast<float>(r[k]);
-      }
-    }
-    for (int k = 0; k < 3; ++k) moved[k] = out[k];
-    for (int k = 0; k < 3 && own != nullptr; ++k) own[k] = unit[k];
+  const auto column = [&](std::size_t c) {
+    return Column{lanes(c, 0), lanes(c, 1), lanes(c, 2), lanes(c, 3)};
+  };
+  float m[9];  // in registers across the column
+  std::copy(rotation_, rotation_ + 9, m);
+  float* lane[6];
+  for (std::size_t k = 0; k < 6; ++k) lane[k] = columnNormals_.data() + k * sizeY_;
+  columnNormals(sizeY_, column(hasLeft ? (middle + 2) % 3 : 3), column(middle % 3),
+                column(hasRight ? (middle + 1) % 3 : 3), m, lane[0], lane[1], lane[2], lane[3],
+                lane[4], lane[5]);
+  // The column's points are its kept pixels, in order.
+  const int* kept = kept_[middle % 3].data();
+  const std::size_t count = keptCount_[middle % 3];
+  float* moved = normals_ + 3 * made_;
+  for (std::size_t i = 0; i < count; ++i)
+    for (std::size_t k = 0; k < 3; ++k) *moved++ = lane[3 + k][kept[i]];
+  if (frameNormals_ != nullptr) {
+    float* own = frameNormals_ + 3 * made_;
+    for (std::size_t i = 0; i < count; ++i)
+      for (std::size_t k = 0; k < 3; ++k) *own++ = lane[k][kept[i]];
   }
+  made_ += count;
 }
 
 }  // namespace quarn

@@ -22,33 +22,42 @@ inline constexpr double kDepthJump = 0.05;
 // frame's origin): the cross product of the differences across the pixel along x and along y,
 // central where both neighbours are on the point's surface, one sided where only one is;
 // (0, 0, 0) where a direction has no neighbour, or the differences are parallel. It is written
-// in the frame's coordinates, where asked, and turned into output coordinates by the rotations
-// `toGlobal` and `toOutput` (rows, r[3i..3i+2] row i), each row summed as the point's are and
-// rounded to single precision after each, as the point is moved.
+// in the frame's coordinates, where asked, and turned into output coordinates by the rotation
+// `toOutput` after `toGlobal` (rows, r[3i..3i+2] row i), the two the point is moved by, taken
+// as one.
 class GridNormals {
  public:
   // A frame of columns of `sizeY` pixels; normal i to normals[3i..3i+2] and, unless null,
   // frameNormals[3i..3i+2].
   void begin(int sizeY, const double toGlobal[9], const double toOutput[9], float* frameNormals,
              float* normals);
-  // The next column's points, x, y, z of pixel y at [3y..3y+2], NaN where it has none: to fill.
-  float* column() { return xyz_[filling_ % 3].data(); }
-  // Pixel y of the column being filled is one of the frame's points (the next one).
-  void keep(int y) { kept_[filling_ % 3].push_back(y); }
-  // The column is filled: the one before it gets its normals.
-  void next();
+  // The next column's points, coordinate `axis` (x, y, z: 0, 1, 2) of pixel y at [y], NaN
+  // where it has none: to fill.
+  float* column(int axis) { return lanes(filling_ % 3, axis); }
+  // The column's pixels that are among the frame's points, in order, y of each: to fill.
+  int* keptColumn() { return kept_[filling_ % 3].data(); }
+  // The column is filled, the first `kept` of keptColumn() with the pixels kept: the one before
+  // it gets its normals.
+  void next(std::size_t kept);
   // After the last column; returns how many normals were made.
   std::size_t finish();
 
  private:
+  // Column c's lanes: x, y, z and the squared distance from the scanner (3) of each pixel,
+  // with a pixel of NaN before and after, so that the first and last pixels' missing
+  // neighbours fail every test as a pixel without a point does. Column 3 is all NaN: the
+  // neighbour of the first and last columns.
+  float* lanes(std::size_t c, int lane) { return grid_.data() + (4 * c + lane) * stride_ + 1; }
   void emit(std::size_t middle, bool hasLeft, bool hasRight);
 
-  std::size_t sizeY_ = 0;
-  double toGlobal_[9], toOutput_[9];
+  std::size_t sizeY_ = 0, stride_ = 0;
+  float rotation_[9];  // frame to output coordinates, rows
   float *frameNormals_ = nullptr, *normals_ = nullptr;
   std::size_t made_ = 0, filling_ = 0;  // normals made; columns begun
-  std::vector<float> xyz_[3], depths_[3];
-  std::vector<int> kept_[3];
+  std::vector<float> grid_;             // four columns' lanes
+  std::vector<float> columnNormals_;    // the middle column's normals: own x, y, z, moved x, y, z
+  std::vector<int> kept_[3];            // each column's kept pixels, the first keptCount_ of them
+  std::size_t keptCount_[3] = {};
 };
 
 }  // namespace quarn

@@ -170,11 +170,12 @@ def test_a_scan_through_a_pipe_is_refused_not_read_as_empty(d):
     os.close(r)
 
 
-# The sample generator, its import and its picture give these very bytes on every machine and in
+# The sample generator, its import (with normals too) and its picture give these very bytes on every machine and in
 # every build (the same seed, the same file), and info prints the scan as below.
 GOLDEN = {"g.scan": "a10b93ceedc58c2ce6b00d62936e379ac3f1e6fad82b11c9e018649c7b4487ee",
           "g.ply": "720d0e075ae2e9a444adedd18a732f79c01e5ff987a4da43f36ce48e7e9f311a",
-          "g.png": "0b747c53210e60ec5ddf1149572cc29b5018394ad97cdf61754d0c4a42ff40d5"}
+          "g.png": "0b747c53210e60ec5ddf1149572cc29b5018394ad97cdf61754d0c4a42ff40d5",
+          "g.n.ply": "b344dfe616af7cad255303d5e7094697812042baafdc1eed8b4826ed0523bb99"}
 INFO = """frames 3
 scan pose, as stored
     0.786438 -0.556600 -0.267789 |    1.25000
@@ -203,7 +204,8 @@ total: 5184 pixels, 4582 with a point, 4631 with a colour, 4168 with both
 def test_the_sample_its_import_and_picture_are_the_same_bytes_everywhere(tmp_path):
     import hashlib
     for args in (["sample", "-o", tmp_path / "g.scan", "--frames", "3", "--width", "48", "--height", "36", "--seed", "3"],
-                 ["import", tmp_path / "g.scan", "-o", tmp_path / "g.ply", "--preview", tmp_path / "g.png"]):
+                 ["import", tmp_path / "g.scan", "-o", tmp_path / "g.ply", "--preview", tmp_path / "g.png"],
+                 ["import", tmp_path / "g.scan", "-o", tmp_path / "g.n.ply", "--normals"]):
         subprocess.run([TOOL, *args], check=True, capture_output=True)
     assert {name: hashlib.sha256((tmp_path / name).read_bytes()).hexdigest() for name in GOLDEN} == GOLDEN
     said = subprocess.run([TOOL, "info", tmp_path / "g.scan"], check=True, capture_output=True, text=True).stdout
