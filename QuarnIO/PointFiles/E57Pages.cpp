@@ -49,6 +49,10 @@ std::uint32_t crc32c(const unsigned char* data, std::size_t size) {
   static const bool instruction = __builtin_cpu_supports("sse4.2");
   if (instruction) return crc32cInstruction(data, size);
 #endif
+  return crc32cByTables(data, size);
+}
+
+std::uint32_t crc32cByTables(const unsigned char* data, std::size_t size) {
   static const CrcTables table = crcTables();
   std::uint32_t crc = ~0u;
   for (; size >= 8; size -= 8, data += 8) {

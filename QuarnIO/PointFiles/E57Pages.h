@@ -17,8 +17,11 @@ namespace quarn::e57 {
 constexpr std::uint64_t kPageSize = 1024;
 constexpr std::uint64_t kPagePayload = kPageSize - 4;
 
-// CRC-32C (Castagnoli, reflected 0x82F63B78, initial and final ~0).
+// CRC-32C (Castagnoli, reflected 0x82F63B78, initial and final ~0): by the processor's own
+// instruction where it has one, else by crc32cByTables.
 std::uint32_t crc32c(const unsigned char* data, std::size_t size);
+// The same, on any processor, eight bytes a step through tables.
+std::uint32_t crc32cByTables(const unsigned char* data, std::size_t size);
 
 inline std::uint64_t physicalOffset(std::uint64_t logical) {
   return logical / kPagePayload * kPageSize + logical % kPagePayload;

@@ -210,3 +210,12 @@ def test_the_sample_its_import_and_picture_are_the_same_bytes_everywhere(tmp_pat
     assert {name: hashlib.sha256((tmp_path / name).read_bytes()).hexdigest() for name in GOLDEN} == GOLDEN
     said = subprocess.run([TOOL, "info", tmp_path / "g.scan"], check=True, capture_output=True, text=True).stdout
     assert said == f"scan {tmp_path / 'g.scan'}\n" + INFO
+
+
+def test_run_by_name_through_a_link_elsewhere_it_finds_its_plugin(d, tmp_path):
+    # The plug-in lies beside the tool itself, not beside the name it was started by.
+    (tmp_path / "bin").mkdir()
+    (tmp_path / "bin" / "quarn").symlink_to(TOOL)
+    run = subprocess.run(["quarn", "import", d / "s.scan", "-o", "here.ply"], cwd=tmp_path, capture_output=True,
+                         env={**os.environ, "PATH": str(tmp_path / "bin")})
+    assert run.returncode == 0 and (tmp_path / "here.ply").read_bytes() == (d / "s.ply").read_bytes(), run.stderr
