@@ -32,6 +32,10 @@ def test_standard_output_by_its_names_and_a_full_one(d, tmp_path):
                                      stdout=subprocess.PIPE if into == "pipe" else file)
             got = run.stdout if into == "pipe" else (tmp_path / "out").read_bytes()
             assert run.returncode == 0 and got == ply and b"\nwrote   " in run.stderr, (name, into, run.stderr)
+    with open(tmp_path / "other", "wb") as other:  # another descriptor: standard output stays where it was
+        run = subprocess.run([TOOL, "import", d / "s.scan", "-o", f"/dev/fd/{other.fileno()}"],
+                             pass_fds=[other.fileno()], capture_output=True)
+    assert (tmp_path / "other").read_bytes() == ply and b" frames found.\n" in run.stdout, run
     for args in (["info", d / "s.scan"], ["info", "--json", d / "s.scan"], ["import", d / "s.scan", "-o", "-"]):
         with open("/dev/full", "wb") as full:
             run = subprocess.run([TOOL, *args], stdout=full, stderr=subprocess.PIPE, text=True)
