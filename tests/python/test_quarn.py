@@ -327,6 +327,8 @@ def test_every_path_hands_out_the_same_finite_points(tmp_path, frames, capfd):
             report = quarn.convert(scan, tmp_path / f"c{stream}.ply", stream=stream, keep_uncoloured=keep)
             assert (report["points"], report["non_finite"], report["without_colour"]) == (len(xyz), left, without)
             assert (tmp_path / f"c{stream}.ply").read_bytes() == (tmp_path / "out0.ply").read_bytes()
+        report = quarn.convert(scan, tmp_path / "c.e57", keep_uncoloured=keep)  # a scan for each frame with points
+        assert report["scans"] == sum(len(kept([f], keep)[0]) > 0 for f in frames), report
         s, fs = quarn.read(scan, quiet=True, keep_uncoloured=keep), [*quarn.frames(scan, keep_uncoloured=keep)]
         assert keep or not len(xyz) or isinstance(s.points.base, quarn.Scan), "read copied its points"
         got["read"], got["frames"] = (s.points, s.colours), (s.points, s.colours)
