@@ -100,6 +100,13 @@ def d(tmp_path_factory):
     turns = [(1, 1, 1), (1, -1, -1), (-1, 1, -1), (-1, -1, 1)]
     write_scan(d / "empty.scan", d / "s.scan", [np.zeros((3, 2), PIXEL)] + [grid] * 3, turns)
     write_scan(d / "none.scan", d / "s.scan", [np.zeros((3, 2), PIXEL)], turns)
+    # A sphere about the scanner, each pixel's normal its own, a point that is not finite early on.
+    a, b = np.meshgrid(np.linspace(-0.3, 0.3, 8), np.linspace(-0.2, 0.2, 6), indexing="ij")
+    ball = np.zeros((8, 6), PIXEL)
+    ball["flags"], ball["rgb"] = 3, 200
+    ball["xyz"] = 2 * np.stack([a, b, np.ones_like(a)], -1) / np.sqrt(a * a + b * b + 1)[..., None]
+    ball["xyz"][1, 1, 0] = np.nan
+    write_scan(d / "ball.scan", d / "s.scan", [ball, ball], turns[1:3])
     for name, extension in [(n, e) for n in ("s", "empty", "none") for e in (".e57", ".ply")]:
         run("import", d / f"{name}.scan", "-o", d / (name + extension))
     return d
@@ -214,9 +221,10 @@ def test_web_e57_reads_the_points_and_poses(d):
         assert np.array_equal(got[:, 3:], ply["rgb"]) and np.allclose(got[:, :3], ply["xyz"], rtol=0, atol=1e-6), how
 
 
-def test_normals_in_each_scans_own_coordinates_with_the_extension_declared(d, tmp_path):
+@pytest.mark.parametrize("scan", ["s", "ball"])
+def test_normals_in_each_scans_own_coordinates_with_the_extension_declared(d, tmp_path, scan):
     for name in ("n.e57", "n.ply", "m.e57"):
-        run("import", d / "s.scan", "-o", tmp_path / name, "--normals", *["--merge-frames"][:name == "m.e57"])
+        run("import", d / f"{scan}.scan", "-o", tmp_path / name, "--normals", *["--merge-frames"][:name == "m.e57"])
     data = (tmp_path / "n.ply").read_bytes()
     ply = np.frombuffer(data, [("xyz", "<f4", 3), ("rgb", "u1", 3), ("n", "<f4", 3)], offset=data.index(b"end_header\n") + 11)
     logical = np.fromfile(tmp_path / "n.e57", np.uint8).reshape(-1, 1024)[:, :1020].tobytes()
