@@ -435,6 +435,21 @@ def test_a_request_that_cannot_be_done_raises_its_kind_and_writes_nothing(d, tmp
     assert os.listdir(tmp_path) == []
 
 
+def test_conversions_done_and_refused_leave_no_descriptor_open(d, tmp_path):
+    # A long-lived process (a Dask worker) converts scan after scan.
+    before = sorted(os.listdir("/proc/self/fd"))
+    for ext in ("ply", "pcd", "xyz", "e57", "las", "laz", "copc.laz"):
+        quarn.convert(d / "s.scan", tmp_path / f"o.{ext}", preview=tmp_path / "o.png", stream=True)
+    quarn.convert(d / "s.scan", tmp_path / "w.ply")
+    with pytest.raises(IsADirectoryError):
+        quarn.convert(d / "s.scan", tmp_path)
+    for stream in (True, False):  # refused once the output is open
+        with pytest.raises(ValueError, match="^voxel: a point at"):
+            quarn.convert(d / "s.scan", tmp_path / "v.las", voxel=1e-300, stream=stream)
+    [*quarn.frames(d / "s.scan", normals=True)], quarn.read(d / "s.scan", quiet=True)
+    assert sorted(os.listdir("/proc/self/fd")) == before
+
+
 def test_an_output_the_user_may_not_write_is_a_permission_error(d, tmp_path):
     (tmp_path / "ro").mkdir(mode=0o555)
     child = "import quarn, sys\ntry: quarn.convert(sys.argv[1], sys.argv[2])\n" \
