@@ -36,6 +36,11 @@ def test_standard_output_by_its_names_and_a_full_one(d, tmp_path):
         run = subprocess.run([TOOL, "import", d / "s.scan", "-o", f"/dev/fd/{other.fileno()}"],
                              pass_fds=[other.fileno()], capture_output=True)
     assert (tmp_path / "other").read_bytes() == ply and b" frames found.\n" in run.stdout, run
+    with open(tmp_path / "other", "rb") as other:  # one open for reading only: refused, nothing written anywhere
+        name = f"/dev/fd/{other.fileno()}"
+        run = subprocess.run([TOOL, "import", d / "s.scan", "-o", name], pass_fds=[other.fileno()],
+                             stdin=subprocess.DEVNULL, capture_output=True, text=True)
+    assert run.returncode == 1 and run.stderr.endswith(f"{name}: Bad file descriptor\n"), run
     for args in (["info", d / "s.scan"], ["info", "--json", d / "s.scan"], ["import", d / "s.scan", "-o", "-"]):
         with open("/dev/full", "wb") as full:
             run = subprocess.run([TOOL, *args], stdout=full, stderr=subprocess.PIPE, text=True)
