@@ -43,10 +43,11 @@ ToolRun runTool(const std::vector<std::string>& arguments, const std::filesystem
   for (const std::string& argument : arguments) command += " \"" + argument + "\"";
   command += " > \"" + out.string() + "\" 2> \"" + err.string() + "\"";
 #if defined(_WIN32)
-  // cmd strips one pair. Under Wine the shell now and then fails to start (-1, nothing run):
-  // that is tried again, never a run of quarn's.
+  // cmd strips one pair. Under Wine the shell now and then fails to start (-1), or fails to
+  // start the program it was given (cmd's 9009, "Can't recognize"): nothing run, so tried
+  // again; never a run of quarn's, whose exit codes are 0, 1 and 2.
   int exitCode = -1;
-  for (int attempt = 0; attempt < 3 && exitCode == -1; ++attempt)
+  for (int attempt = 0; attempt < 3 && (exitCode == -1 || exitCode == 9009); ++attempt)
     exitCode = std::system(("\"" + command + "\"").c_str());
 #else
   const int status = std::system(command.c_str());
