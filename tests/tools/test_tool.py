@@ -1,6 +1,6 @@
 # quarn as a user runs it: the formats read back by Open3D, outputs that cannot be written,
 # standard output by its names, what does not fit in memory, a Unix socket, a scan through a pipe.
-import contextlib, os, re, resource, signal, socket, subprocess
+import contextlib, os, pathlib, re, resource, signal, socket, subprocess
 
 import numpy as np, open3d as o3d, pytest
 from memory_cgroup import memory_cgroup
@@ -228,3 +228,14 @@ def test_run_by_name_through_a_link_elsewhere_it_finds_its_plugin(d, tmp_path):
     run = subprocess.run(["quarn", "import", d / "s.scan", "-o", "here.ply"], cwd=tmp_path, capture_output=True,
                          env={**os.environ, "PATH": str(tmp_path / "bin")})
     assert run.returncode == 0 and (tmp_path / "here.ply").read_bytes() == (d / "s.ply").read_bytes(), run.stderr
+
+
+def test_without_proc_the_output_is_still_named_into_place(d, tmp_path):
+    # A container may mount no /proc: the unnamed file is then linked by its descriptor itself.
+    hide = ["unshare", "-m", "sh", "-c", 'mount -t tmpfs none /proc && exec "$0" "$@"']
+    if os.geteuid() != 0 or subprocess.run([*hide, "true"], capture_output=True).returncode != 0:
+        pytest.skip("hiding /proc needs root and a mount namespace")
+    lib = str(pathlib.Path(TOOL).parents[1] / "lib")  # $ORIGIN is found through /proc
+    run = subprocess.run([*hide, TOOL, "import", d / "s.scan", "-o", tmp_path / "p.ply", "--stream"],
+                         env={**os.environ, "LD_LIBRARY_PATH": lib}, capture_output=True)
+    assert run.returncode == 0 and (tmp_path / "p.ply").read_bytes() == (d / "s.ply").read_bytes(), run.stderr
