@@ -373,12 +373,13 @@ def test_voxel_means_of_the_sample_are_numpys(d, tmp_path):
 
 
 def test_names_as_str_bytes_and_paths_and_not_utf8(d, tmp_path):
-    name = os.fsencode(tmp_path) + b"/bad\xff \"q\"\t.scan"
+    name = os.fsencode(tmp_path) + b"/bad\xff \"q\"\t\xe4\xb8\xad.scan"
     with open(name, "wb") as f:
         f.write((d / "s.scan").read_bytes())
     said = subprocess.run([os.environ["QUARN_TOOL"], "info", "--json", name], capture_output=True, check=True).stdout
-    # Escaped as JSON must and no more: the byte that is not UTF-8 as Python's surrogate for it.
-    assert said.startswith(b'{"scan": "' + os.fsencode(tmp_path) + b'/bad\\udcff \\"q\\"\\u0009.scan",\n')
+    # Escaped as JSON must and no more: the byte that is not UTF-8 as Python's surrogate for it,
+    # a character that is (U+4E2D) as it is.
+    assert said.startswith(b'{"scan": "' + os.fsencode(tmp_path) + b'/bad\\udcff \\"q\\"\\u0009\xe4\xb8\xad.scan",\n')
     assert os.fsencode(json.loads(said)["scan"]) == name
     for path in (name, os.fsdecode(name), pathlib.Path(os.fsdecode(name))):
         assert quarn.read(path, quiet=True).pixels == 5 * 160 * 120 and len(quarn.frames(path)) == 5
